@@ -1,0 +1,1 @@
+#include "overlap_two.h"

@@ -1,0 +1,34 @@
+// Mask picture writers: PNG through libspng, and PCX.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+// Closes a stdio stream when the owner goes.
+struct file_closer {
+    void operator()(FILE* f) const {
+        if (f) fclose(f);
+    }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// Picture layout shared by the writers: rows top to bottom; each row holds its plane
+// rows, plane 0 first; each plane row is (bits_per_pixel * width + 7) / 8 bytes, most
+// significant bit = leftmost pixel. Mask image: 1 bit, 4 planes, colour index
+// = p0 + 2*p1 + 4*p2 + 8*p3; palette: index 6 white, 7 green (0,124,60), others black.
+
+// Writes the picture as name_format (one %d, filled with index) plus ".png", or ".pcx"
+// when sw.flags has FLAG_SAVE_AS_PCX, in the working directory. Returns -1 when the file
+// cannot be created, 1 when written, 0 when the writer failed.
+int save_image(const char* name_format, int index, int bits_per_pixel, int planes, int width,
+               int height, const uint8_t* pixels);
+
+// Writes a PCX file to `file` and closes it. 0 on success.
+int save_pcx_image(file_ptr file, int bits_per_pixel, int planes, int width, int height,
+                   const uint8_t* pixels);
+
+// Writes a PNG file to `file` through libspng and closes it. 0 on success, else the
+// libspng error code (its message printed on standard output).
+int save_png_image(file_ptr file, int bits_per_pixel, int planes, int width, int height,
+                   const uint8_t* pixels);
