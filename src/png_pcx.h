@@ -14,21 +14,31 @@ struct file_closer {
 using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // Picture layout shared by the writers: rows top to bottom; each row holds its plane
-// rows, plane 0 first; each plane row is (bits_per_pixel * width + 7) / 8 bytes, most
-// significant bit = leftmost pixel. Mask image: 1 bit, 4 planes, colour index
-// = p0 + 2*p1 + 4*p2 + 8*p3; palette: index 6 white, 7 green (0,124,60), others black.
+// rows, plane 0 first; each plane row is (bits_per_pixel * width + 7) / 8 bytes (the
+// padding bits at its end are ignored), most significant bit = leftmost pixel.
+// Mask image: 1 bit, 4 planes, colour index = p0 + 2*p1 + 4*p2 + 8*p3; palette: index 6
+// white, 7 green (0,124,60), others black. Grey picture: 8 bits, 1 plane.
 
 // Writes the picture as name_format (one %d, filled with index) plus ".png", or ".pcx"
 // when sw.flags has FLAG_SAVE_AS_PCX, in the working directory. Returns -1 when the file
-// cannot be created, 1 when written, 0 when the writer failed.
+// cannot be created, 1 when written, 0 when the writer failed. The picture goes to
+// name + ".tmp" first and is renamed only when complete; on failure no file of that name
+// is left.
 int save_image(const char* name_format, int index, int bits_per_pixel, int planes, int width,
                int height, const uint8_t* pixels);
 
-// Writes a PCX file to `file` and closes it. 0 on success.
+// Writes a PCX file to `file` and closes it. 0 on success, -1 when a write or the close
+// failed or the header cannot describe the picture (no pixels, fields over 16 bits).
 int save_pcx_image(file_ptr file, int bits_per_pixel, int planes, int width, int height,
                    const uint8_t* pixels);
 
 // Writes a PNG file to `file` through libspng and closes it. 0 on success, else the
-// libspng error code (its message printed on standard output).
+// libspng error code (its message printed on standard output), or SPNG_IO_ERROR without
+// a message when closing the stream failed.
 int save_png_image(file_ptr file, int bits_per_pixel, int planes, int width, int height,
                    const uint8_t* pixels);
+
+// Packs one mask image row (4 plane rows of (width + 7) / 8 bytes, 1 bit per pixel) into
+// (width + 1) / 2 bytes of 4-bit colour indices, left pixel in the high half; for an odd
+// width the low half of the last byte is 0.
+void pack_mask_row(const uint8_t* row, int width, uint8_t* packed);
