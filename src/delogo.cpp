@@ -1,5 +1,530 @@
+// The tool's driver: command line, opening the video, sampling key frames and copying
+// their corner bands, and the summary. The only module that talks to FFmpeg.
 #include "delogo.h"
+
+#include <getopt.h>
+#include <libgen.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cinttypes>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
+#include "crop_delogo.h"
+
 Settings sw;
+
+// ---- Command line ------------------------------------------------------------------
+
+namespace {
+
+const option long_options[] = {
+    {"help", no_argument, nullptr, '?'},
+    {"info", no_argument, nullptr, 'i'},
+    {"canny", no_argument, nullptr, 'y'},
+    {"two_rectangles", no_argument, nullptr, '2'},
+    {"removelogo", no_argument, nullptr, 'm'},
+    {"pixel_ratio", required_argument, nullptr, 'r'},
+    {"all_corners", no_argument, nullptr, 'a'},
+    {"corner", required_argument, nullptr, 'c'},
+    {"frames", required_argument, nullptr, 'f'},
+    {"width_bands", required_argument, nullptr, 'W'},
+    {"height_bands", required_argument, nullptr, 'H'},
+    {"level_black", required_argument, nullptr, 'b'},
+    {"level_delta", required_argument, nullptr, 'd'},
+    {"border_black", required_argument, nullptr, 'k'},
+    {"border_band", required_argument, nullptr, 'z'},
+    {"threshold", required_argument, nullptr, 't'},
+    {"sigma", required_argument, nullptr, 's'},
+    {"tlow", required_argument, nullptr, 'l'},
+    {"thigh", required_argument, nullptr, 'h'},
+    {"save_as_pcx", no_argument, nullptr, 'X'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Help text of each long option, and the settings field whose value its line shows.
+struct option_help {
+    const char* text;
+    const int* int_value;
+    const float* float_value;
+};
+
+const option_help opdsc[] = {
+    {"show options help", nullptr, nullptr},
+    {"show video info only", nullptr, nullptr},
+    {"force canny edge detection for logo", nullptr, nullptr},
+    {"cover the logo with two overlaping rectangles", nullptr, nullptr},
+    {"generate a mask of the logo instead of a rectangle", nullptr, nullptr},
+    {"switch to mask mode if pixel percentage inside the logo\n\t\t\t\tbounding box is bellow "
+     "(default %d%%)",
+     &sw.pixel_ratio, nullptr},
+    {"logo present in all corners", nullptr, nullptr},
+    {"fix logo corner [0-3] (NW,NE,SW,SE)", nullptr, nullptr},
+    {"number of frames to process (default %d)", &sw.frames, nullptr},
+    {"width percentage search band (default %d%%)", &sw.width_bands, nullptr},
+    {"height percentage search band (default %d%%)", &sw.height_bands, nullptr},
+    {"maximum black level (default %d)", &sw.level_black, nullptr},
+    {"maximum luminance distace for logo detection (default %d)", &sw.level_delta, nullptr},
+    {"border thickness around logo (default %d)", &sw.border_black, nullptr},
+    {"additional border band (default %d)", &sw.border_band, nullptr},
+    {"canny edge detection threshold 0-255 (default %d)", &sw.threshold, nullptr},
+    {"canny sigma (default %.1f)", nullptr, &sw.sigma},
+    {"canny tlow (default %.1f)", nullptr, &sw.tlow},
+    {"canny thigh (default %.1f)", nullptr, &sw.thigh},
+    {"save images as PCX rather than PNG", nullptr, nullptr},
+};
+
+// strtol in base 10, truncated to 32 bits as a C int would hold it.
+int read_int(const char* text) {
+    long value = strtol(text, nullptr, 10);
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(value)));
+}
+
+// strtod narrowed to float without undefined behaviour: values beyond the float range
+// become infinities of their sign (NaN stays NaN and is rejected by the callers).
+float read_float(const char* text) {
+    double value = strtod(text, nullptr);
+    if (value > FLT_MAX) return INFINITY;
+    if (value < -FLT_MAX) return -INFINITY;
+    return static_cast<float>(value);
+}
+
+int in_range(int value, int low, int high, int fallback) {
+    return value >= low && value <= high ? value : fallback;
+}
+
+} // namespace
+
+int parse_options(int argc, char** argv, Settings& out) {
+    out = Settings{};
+    optind = 0; // restart getopt's scan (GNU), so that parsing can run more than once
+    int opt;
+    while ((opt = getopt_long(argc, argv, ":iay2Xmc:r:f:W:H:b:d:k:z:t:s:l:h:", long_options,
+                              nullptr)) != -1) {
+        switch (opt) {
+        case 'i':
+            out.flags |= FLAG_INFO;
+            out.frames = 1;
+            break;
+        case 'y':
+            out.flags |= FLAG_CANNY;
+            break;
+        case '2':
+            out.flags |= FLAG_TWO_RECTANGLES;
+            break;
+        case 'm':
+            out.flags |= FLAG_REMOVELOGO;
+            break;
+        case 'X':
+            out.flags |= FLAG_SAVE_AS_PCX;
+            break;
+        case 'a':
+            out.flags |= FLAG_ALL_CORNERS | FLAG_CANNY;
+            out.frames = 4000;
+            break;
+        case 'r':
+            out.pixel_ratio = in_range(read_int(optarg), 0, 100, 0);
+            break;
+        case 'c': {
+            int corner = read_int(optarg);
+            if (corner >= 0 && corner <= 3) out.corner_mask = static_cast<uint8_t>(1 << corner);
+            break;
+        }
+        case 'f':
+            out.frames = in_range(read_int(optarg), 5, 500, 64);
+            break;
+        case 'W':
+            out.width_bands = in_range(read_int(optarg), 3, 48, 35);
+            break;
+        case 'H':
+            out.height_bands = in_range(read_int(optarg), 3, 48, 18);
+            break;
+        case 'b':
+            out.level_black = in_range(read_int(optarg), 1, 255, 23);
+            break;
+        case 'd':
+            out.level_delta = in_range(read_int(optarg), 1, 255, 65);
+            break;
+        case 'k':
+            out.border_black = in_range(read_int(optarg), 0, 100, 15);
+            break;
+        case 'z':
+            out.border_band = in_range(read_int(optarg), 0, 20, 4);
+            break;
+        case 't':
+            out.threshold = in_range(read_int(optarg), 0, 255, 170);
+            break;
+        case 's': {
+            float value = read_float(optarg);
+            out.sigma = std::isnan(value) || value < 0 ? 1.2f : value;
+            break;
+        }
+        case 'l': {
+            float value = read_float(optarg);
+            out.tlow = std::isnan(value) || value > 1 || value <= 0 ? 0.3f : value;
+            break;
+        }
+        case 'h': {
+            float value = read_float(optarg);
+            out.thigh = std::isnan(value) || value > 1 || value <= 0 ? 0.8f : value;
+            break;
+        }
+        default:
+            return 1; // -?, --help, an unknown option or a missing argument
+        }
+    }
+    if (optind >= argc) return 1;
+    out.video_file = argv[optind++];
+    return 0;
+}
+
+void usage(const char* prog) {
+    size_t longest = 0;
+    for (const option* o = long_options; o->name; ++o)
+        longest = std::max(longest, strlen(o->name));
+    printf("Usage: %s [options] video_file\n", prog);
+    for (int i = 0; long_options[i].name; ++i) {
+        char line[136];
+        int pad = static_cast<int>(longest + 1 - strlen(long_options[i].name));
+        snprintf(line, sizeof line, "\t-%c,--%s%*c %s\n", long_options[i].val, long_options[i].name,
+                 pad, ' ', opdsc[i].text);
+        // The help text may hold one printf conversion for the field's current value.
+        const char* percent = strchr(line, '%');
+        if (!percent) {
+            fputs(line, stdout);
+        } else if (strchr(percent, 'd') && opdsc[i].int_value) {
+            printf(line, *opdsc[i].int_value);
+        } else if (strchr(percent, 'f') && opdsc[i].float_value) {
+            printf(line, static_cast<double>(*opdsc[i].float_value));
+        }
+    }
+    fflush(stdout);
+    exit(0);
+}
+
+void program_options(int argc, char** argv) {
+    if (parse_options(argc, argv, sw) != 0) {
+        std::vector<char> name(argv[0], argv[0] + strlen(argv[0]) + 1);
+        usage(__xpg_basename(name.data()));
+    }
+}
+
+void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds) {
+    double whole = (static_cast<double>(microseconds) + 500000.0) / 1000000.0;
+    int s = whole >= INT_MAX ? INT_MAX : whole <= 0 ? 0 : static_cast<int>(whole);
+    hours = 0;
+    minutes = 0;
+    seconds = s;
+    if (s < 60) return;
+    int m = s / 60;
+    seconds = s % 60;
+    if (s < 3600) {
+        minutes = m;
+    } else {
+        hours = m / 60;
+        minutes = m % 60;
+    }
+}
+
+// ---- Video --------------------------------------------------------------------------
+
+namespace {
+
+struct format_closer {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct codec_freer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct frame_freer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct packet_freer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+std::unique_ptr<AVFormatContext, format_closer> fmt_ctx;
+std::unique_ptr<AVCodecContext, codec_freer> dec_ctx;
+int video_stream_index = -1;
+
+// Releases every FFmpeg object of the run.
+void release_all(std::unique_ptr<AVFrame, frame_freer>& frame,
+                 std::unique_ptr<AVPacket, packet_freer>& packet) {
+    dec_ctx.reset();
+    fmt_ctx.reset();
+    frame.reset();
+    packet.reset();
+}
+
+// The report of every fatal path: FFmpeg's text for `code` on standard error.
+int error_report(int code) {
+    char text[64];
+    memset(text, 0, sizeof text);
+    av_strerror(code, text, sizeof text);
+    fflush(stdout);
+    fprintf(stderr, "Error occurred: %s\n", text);
+    return 1;
+}
+
+bool is_key_frame(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+    return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
+#else
+    return frame->key_frame != 0;
+#endif
+}
+
+// Band geometry of the run, from the decoder's frame size at open time.
+struct band_geometry {
+    int width, height; // frame size
+    int band_w, band_h;
+};
+
+// Copies the corner bands of a luma plane into a band image of 2*band_w x 2*band_h bytes.
+void copy_bands(const AVFrame* frame, const band_geometry& g, uint8_t* image) {
+    const ptrdiff_t stride = frame->linesize[0];
+    const int band_w2 = 2 * g.band_w;
+    uint8_t* out = image;
+    for (int y = 0; y < g.height; ++y) {
+        if (y >= g.band_h && y < g.height - g.band_h) {
+            y = g.height - g.band_h - 1; // jump over the middle rows
+            continue;
+        }
+        const uint8_t* row = frame->data[0] + y * stride;
+        memcpy(out, row, g.band_w);
+        memcpy(out + g.band_w, row + g.width - g.band_w, g.band_w);
+        out += band_w2;
+    }
+}
+
+// What one sampling pass ended with.
+enum class pass_end { captured, read_error, end_of_file, fatal };
+
+} // namespace
+
+int process_video(AVIOContext* io) {
+    std::unique_ptr<AVFrame, frame_freer> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, packet_freer> packet(av_packet_alloc());
+    if (!frame || !packet) return error_report(AVERROR(ENOMEM));
+
+    auto fatal = [&](int code) {
+        release_all(frame, packet);
+        return error_report(code);
+    };
+
+    AVFormatContext* opened = nullptr;
+    if (io) {
+        opened = avformat_alloc_context();
+        if (!opened) return fatal(AVERROR(ENOMEM));
+        opened->pb = io;
+        opened->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    int ret = avformat_open_input(&opened, sw.video_file.c_str(), nullptr, nullptr);
+    fmt_ctx.reset(opened);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot open input file\n");
+        return fatal(ret);
+    }
+    if ((ret = avformat_find_stream_info(fmt_ctx.get(), nullptr)) < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot find stream information\n");
+        return fatal(ret);
+    }
+#if LIBAVFORMAT_VERSION_MAJOR >= 59
+    const AVCodec* decoder = nullptr;
+#else
+    AVCodec* decoder = nullptr;
+#endif
+    ret = av_find_best_stream(fmt_ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot find a video stream in the input file\n");
+        return fatal(ret);
+    }
+    video_stream_index = ret;
+    dec_ctx.reset(avcodec_alloc_context3(decoder));
+    if (!dec_ctx) return fatal(AVERROR(ENOMEM));
+    avcodec_parameters_to_context(dec_ctx.get(), fmt_ctx->streams[video_stream_index]->codecpar);
+    if ((ret = avcodec_open2(dec_ctx.get(), decoder, nullptr)) < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
+        return fatal(ret);
+    }
+    av_dump_format(fmt_ctx.get(), 0, sw.video_file.c_str(), 0);
+
+    const AVPixelFormat pix_fmt = dec_ctx->pix_fmt;
+    if (pix_fmt == AV_PIX_FMT_YUV420P || pix_fmt == AV_PIX_FMT_YUV422P) {
+        dec_ctx->skip_frame = AVDISCARD_NONKEY;
+        const bool all_corners = (sw.flags & FLAG_ALL_CORNERS) != 0;
+        const bool info = (sw.flags & FLAG_INFO) != 0;
+        const int64_t duration = fmt_ctx->duration;
+        const bool known_duration = duration != AV_NOPTS_VALUE && duration > 0;
+        // Without a duration there is nothing to spread the seeks over: take the key
+        // frames in order from the start, as all_corners mode does.
+        const bool seeking = !all_corners && known_duration;
+        const int64_t start_time = fmt_ctx->start_time != AV_NOPTS_VALUE && fmt_ctx->start_time > 0
+                                       ? fmt_ctx->start_time
+                                       : 0;
+
+        const int open_width = dec_ctx->width, open_height = dec_ctx->height;
+        band_geometry g{std::max(open_width, 0), std::max(open_height, 0), 0, 0};
+        g.band_w = g.width * sw.width_bands / 100;
+        g.band_h = g.height * sw.height_bands / 100;
+        const size_t image_size = static_cast<size_t>(2 * g.band_w) * (2 * g.band_h);
+
+        // all_corners mode reads up to thousands of key frames and reports only the crop
+        // line, so it keeps each sample's border box instead of its band image.
+        std::vector<band_sample> samples;
+        std::vector<box> borders;
+        std::unique_ptr<uint8_t[]> scratch;
+        if (all_corners) {
+            scratch.reset(new uint8_t[image_size ? image_size : 1]);
+        } else {
+            samples.resize(sw.frames);
+        }
+
+        printf(info ? "%s" : "Key Frame: ", sw.video_file.c_str());
+        fflush(stdout);
+
+        bool summary = false;
+        int fatal_code = 0;
+        for (int i = 1; i <= sw.frames; ++i) {
+            if (seeking) {
+                int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
+                av_seek_frame(fmt_ctx.get(), -1, start_time + target, AVSEEK_FLAG_BACKWARD);
+                // Forget frames held from before the seek: the sample must be the key
+                // frame at or before this pass's seek point.
+                avcodec_flush_buffers(dec_ctx.get());
+            }
+            pass_end end = pass_end::read_error;
+            while (true) {
+                ret = av_read_frame(fmt_ctx.get(), packet.get());
+                if (ret == AVERROR_EOF) {
+                    end = pass_end::end_of_file;
+                    break;
+                }
+                if (ret < 0) {
+                    end = pass_end::read_error;
+                    break;
+                }
+                if (packet->stream_index != video_stream_index) {
+                    av_packet_unref(packet.get());
+                    continue;
+                }
+                av_log(nullptr, AV_LOG_DEBUG, "Demuxer gave frame of stream_index %d\n",
+                       packet->stream_index);
+                const bool key_packet = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+                ret = avcodec_send_packet(dec_ctx.get(), packet.get());
+                av_packet_unref(packet.get());
+                if (ret < 0) {
+                    av_log(nullptr, AV_LOG_ERROR, "Error while sending a packet to the decoder\n");
+                    end = pass_end::fatal;
+                    fatal_code = ret;
+                    break;
+                }
+                ret = avcodec_receive_frame(dec_ctx.get(), frame.get());
+                bool drained = false;
+                if (ret == AVERROR(EAGAIN) && key_packet) {
+                    // A decoder that reorders frames keeps the key frame until more
+                    // packets arrive; drain it now rather than read on to the next one.
+                    avcodec_send_packet(dec_ctx.get(), nullptr);
+                    ret = avcodec_receive_frame(dec_ctx.get(), frame.get());
+                    drained = true;
+                }
+                if (drained) {
+                    avcodec_flush_buffers(dec_ctx.get());
+                }
+                if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) continue;
+                if (ret < 0) {
+                    av_log(nullptr, AV_LOG_ERROR, "Error while decoding a frame\n");
+                    av_frame_unref(frame.get());
+                    return fatal(ret);
+                }
+                // A frame that is no key frame, or whose geometry changed since the decoder
+                // was opened, is no sample.
+                if (!is_key_frame(frame.get()) || frame->width != open_width ||
+                    frame->height != open_height || frame->format != pix_fmt) {
+                    av_frame_unref(frame.get());
+                    continue;
+                }
+                if (!info) printf("%d ", i);
+                fflush(stdout);
+                if (all_corners) {
+                    copy_bands(frame.get(), g, scratch.get());
+                    borders.push_back(
+                        sample_border(scratch.get(), 2 * g.band_w, 2 * g.band_h, sw.level_black));
+                } else {
+                    band_sample& s = samples[i - 1];
+                    s.image.reset(new uint8_t[image_size ? image_size : 1]);
+                    s.corner_flags = 15;
+                    copy_bands(frame.get(), g, s.image.get());
+                }
+                av_frame_unref(frame.get());
+                end = pass_end::captured;
+                break;
+            }
+            if (end == pass_end::fatal) break;
+            if (end == pass_end::end_of_file) {
+                sw.frames = i - 1;
+                if (!all_corners) samples.resize(sw.frames);
+                summary = true;
+                break;
+            }
+            // A read error leaves this pass's record empty; the samples captured so far
+            // still make the summary when it was the last pass.
+            if (i == sw.frames) summary = true;
+        }
+
+        if (summary) {
+            printf("\nSize: %dx%d\n", open_width, open_height);
+            if (!info) {
+                if (all_corners) {
+                    box crop = union_crop(borders.data(), static_cast<int>(borders.size()),
+                                          2 * g.band_w, 2 * g.band_h);
+                    print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
+                } else {
+                    crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, samples.data());
+                }
+            }
+            const int64_t shown = known_duration ? duration : 0;
+            int hours, minutes, seconds;
+            split_duration(shown, hours, minutes, seconds);
+            printf("Duration: %.3f (%02d:%02d:%02d) BitRate: %" PRId64 "\n",
+                   static_cast<double>(shown) / 1000000.0, hours, minutes, seconds,
+                   static_cast<int64_t>(fmt_ctx->bit_rate));
+            fflush(stdout);
+        }
+        if (fatal_code < 0) return fatal(fatal_code); // sending a packet failed
+    }
+
+    ret = av_seek_frame(fmt_ctx.get(), -1, 0, 0);
+    av_log(nullptr, AV_LOG_ERROR, "Finished\n");
+    release_all(frame, packet);
+    if (ret >= 0 || ret == AVERROR_EOF) return 0;
+    return error_report(ret);
+}
+
 #ifndef DELOGO_NO_MAIN
-int main() { return 0; }
+
+int main(int argc, char** argv) {
+    try {
+        program_options(argc, argv);
+        return process_video(nullptr);
+    } catch (const std::bad_alloc&) {
+        // Band images of an oversized frame or a huge sample count.
+        return error_report(AVERROR(ENOMEM));
+    }
+}
+
 #endif

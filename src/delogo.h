@@ -50,3 +50,10 @@ void program_options(int argc, char** argv);
 // A duration of `microseconds rounded to whole seconds and split into
 // hours, minutes and seconds as the duration line prints them.
 void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds);
+
+struct AVIOContext;
+
+// The run after the command line: opens sw.video_file (or reads it through `io`, which
+// the caller owns, when not null), samples key frames, analyses them and prints the
+// summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
+int process_video(AVIOContext* io);

@@ -1,1 +1,381 @@
+// Test videos with exactly known luma, and running the built tool.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
 #include "helpers.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+extern char** environ;
+
+namespace {
+
+struct output_closer {
+    void operator()(AVFormatContext* c) const {
+        if (!c) return;
+        if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+struct codec_freer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct frame_freer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct packet_freer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using output_ptr = std::unique_ptr<AVFormatContext, output_closer>;
+using codec_ptr = std::unique_ptr<AVCodecContext, codec_freer>;
+using frame_ptr = std::unique_ptr<AVFrame, frame_freer>;
+using packet_ptr = std::unique_ptr<AVPacket, packet_freer>;
+
+std::string av_error(const char* what, int code) {
+    char text[128] = {0};
+    av_strerror(code, text, sizeof text);
+    return std::string(what) + ": " + text;
+}
+
+// Sends one frame (or the flush) and writes every packet the encoder hands back.
+int encode(AVCodecContext* ctx, AVFrame* frame, AVFormatContext* oc, AVStream* stream,
+           AVPacket* pkt) {
+    int ret = avcodec_send_frame(ctx, frame);
+    if (ret < 0) return ret;
+    while ((ret = avcodec_receive_packet(ctx, pkt)) >= 0) {
+        // Frame durations give the container its full length (last frame included).
+        if (pkt->duration == 0 && ctx->codec_type == AVMEDIA_TYPE_VIDEO) pkt->duration = 1;
+        av_packet_rescale_ts(pkt, ctx->time_base, stream->time_base);
+        pkt->stream_index = stream->index;
+        ret = av_interleaved_write_frame(oc, pkt);
+        if (ret < 0) return ret;
+    }
+    return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? 0 : ret;
+}
+
+} // namespace
+
+uint8_t noise_luma(int frame, int x, int y) {
+    uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u ^
+                 static_cast<uint32_t>(frame) * 83492791u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    // Even frames 40..79, odd frames 180..219: any two frames of different parity differ
+    // by more than 100 at every pixel, and nothing is dark.
+    return static_cast<uint8_t>(40 + h % 40 + (frame % 2 ? 140 : 0));
+}
+
+std::string write_video(const std::string& path, const video_spec& spec) {
+    AVFormatContext* raw = nullptr;
+    int ret = avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str());
+    output_ptr oc(raw);
+    if (ret < 0 || !oc) return av_error("output context", ret);
+
+    const char* encoder_name = spec.codec == video_codec::ffv1        ? "ffv1"
+                               : spec.codec == video_codec::mpeg4_gop ? "mpeg4"
+                                                                      : "libx264";
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name);
+    if (!codec) return std::string("no encoder ") + encoder_name;
+    AVPixelFormat pix_fmt = av_get_pix_fmt(spec.pix_fmt.c_str());
+    if (pix_fmt == AV_PIX_FMT_NONE) return "unknown pixel format " + spec.pix_fmt;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix_fmt);
+
+    AVStream* stream = avformat_new_stream(oc.get(), nullptr);
+    codec_ptr ctx(avcodec_alloc_context3(codec));
+    if (!stream || !ctx) return "out of memory";
+    ctx->width = spec.width;
+    ctx->height = spec.height;
+    ctx->pix_fmt = pix_fmt;
+    ctx->time_base = AVRational{1, spec.fps};
+    ctx->framerate = AVRational{spec.fps, 1};
+    ctx->thread_count = 1;
+    if (spec.codec == video_codec::ffv1) {
+        ctx->gop_size = 1;
+    } else if (spec.codec == video_codec::mpeg4_gop) {
+        ctx->gop_size = spec.gop;
+        ctx->max_b_frames = 0;
+        ctx->flags |= AV_CODEC_FLAG_QSCALE;
+        ctx->global_quality = FF_QP2LAMBDA * 2;
+    } else {
+        ctx->gop_size = spec.gop;
+        ctx->max_b_frames = 2;
+        av_opt_set(ctx->priv_data, "preset", "veryfast", 0);
+        av_opt_set(ctx->priv_data, "crf", "12", 0);
+        std::string params = "keyint=" + std::to_string(spec.gop) +
+                             ":min-keyint=" + std::to_string(spec.gop) +
+                             ":scenecut=0:bframes=2:b-pyramid=none:threads=1";
+        av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
+    }
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if ((ret = avcodec_open2(ctx.get(), codec, nullptr)) < 0) return av_error("open encoder", ret);
+    avcodec_parameters_from_context(stream->codecpar, ctx.get());
+    stream->time_base = ctx->time_base;
+
+    // Optional silent audio, one packet per video frame, to interleave another stream.
+    AVStream* audio_stream = nullptr;
+    codec_ptr audio;
+    if (spec.with_audio) {
+        const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+        audio_stream = avformat_new_stream(oc.get(), nullptr);
+        audio.reset(avcodec_alloc_context3(pcm));
+        if (!pcm || !audio_stream || !audio) return "audio encoder";
+        audio->sample_fmt = AV_SAMPLE_FMT_S16;
+        audio->sample_rate = 8000;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+        av_channel_layout_default(&audio->ch_layout, 1);
+#else
+        audio->channels = 1;
+        audio->channel_layout = AV_CH_LAYOUT_MONO;
+#endif
+        audio->time_base = AVRational{1, 8000};
+        if ((ret = avcodec_open2(audio.get(), pcm, nullptr)) < 0)
+            return av_error("open audio", ret);
+        avcodec_parameters_from_context(audio_stream->codecpar, audio.get());
+        audio_stream->time_base = audio->time_base;
+    }
+
+    if ((ret = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
+        return av_error("open file", ret);
+    if ((ret = avformat_write_header(oc.get(), nullptr)) < 0) return av_error("header", ret);
+
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr pkt(av_packet_alloc());
+    if (!frame || !pkt) return "out of memory";
+    frame->format = pix_fmt;
+    frame->width = spec.width;
+    frame->height = spec.height;
+    if ((ret = av_frame_get_buffer(frame.get(), 0)) < 0) return av_error("frame buffer", ret);
+
+    const int depth = desc->comp[0].depth;
+    std::vector<uint8_t> luma(static_cast<size_t>(spec.width) * spec.height);
+    for (int i = 0; i < spec.frames; ++i) {
+        if ((ret = av_frame_make_writable(frame.get())) < 0) return av_error("writable", ret);
+        std::fill(luma.begin(), luma.end(), 128);
+        if (spec.luma) spec.luma(i, luma.data(), spec.width);
+        for (int y = 0; y < spec.height; ++y) {
+            const uint8_t* src = luma.data() + static_cast<size_t>(y) * spec.width;
+            if (depth <= 8) {
+                memcpy(frame->data[0] + y * frame->linesize[0], src, spec.width);
+            } else {
+                uint16_t* dst = reinterpret_cast<uint16_t*>(frame->data[0] + y * frame->linesize[0]);
+                for (int x = 0; x < spec.width; ++x) dst[x] = static_cast<uint16_t>(src[x] << (depth - 8));
+            }
+        }
+        for (int plane = 1; plane < 3 && desc->nb_components >= 3; ++plane) {
+            int ch = AV_CEIL_RSHIFT(spec.height, desc->log2_chroma_h);
+            int cw = AV_CEIL_RSHIFT(spec.width, desc->log2_chroma_w);
+            for (int y = 0; y < ch; ++y) {
+                uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
+                if (depth <= 8) {
+                    memset(row, 128, cw);
+                } else {
+                    uint16_t* dst = reinterpret_cast<uint16_t*>(row);
+                    for (int x = 0; x < cw; ++x) dst[x] = static_cast<uint16_t>(128 << (depth - 8));
+                }
+            }
+        }
+        frame->pts = i;
+        if ((ret = encode(ctx.get(), frame.get(), oc.get(), stream, pkt.get())) < 0)
+            return av_error("encode", ret);
+        if (audio) {
+            frame_ptr samples(av_frame_alloc());
+            if (!samples) return "out of memory";
+            samples->format = AV_SAMPLE_FMT_S16;
+            samples->nb_samples = 8000 / spec.fps;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+            av_channel_layout_copy(&samples->ch_layout, &audio->ch_layout);
+#else
+            samples->channel_layout = audio->channel_layout;
+            samples->channels = 1;
+#endif
+            samples->sample_rate = 8000;
+            if ((ret = av_frame_get_buffer(samples.get(), 0)) < 0) return av_error("audio", ret);
+            memset(samples->data[0], 0, samples->nb_samples * 2);
+            samples->pts = static_cast<int64_t>(i) * samples->nb_samples;
+            if ((ret = encode(audio.get(), samples.get(), oc.get(), audio_stream, pkt.get())) < 0)
+                return av_error("encode audio", ret);
+        }
+    }
+    if ((ret = encode(ctx.get(), nullptr, oc.get(), stream, pkt.get())) < 0)
+        return av_error("flush", ret);
+    if (audio && (ret = encode(audio.get(), nullptr, oc.get(), audio_stream, pkt.get())) < 0)
+        return av_error("flush audio", ret);
+    if ((ret = av_write_trailer(oc.get())) < 0) return av_error("trailer", ret);
+    return "";
+}
+
+std::string write_audio_only(const std::string& path, double seconds) {
+    AVFormatContext* raw = nullptr;
+    int ret = avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str());
+    output_ptr oc(raw);
+    if (ret < 0 || !oc) return av_error("output context", ret);
+    const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    AVStream* stream = avformat_new_stream(oc.get(), nullptr);
+    codec_ptr ctx(avcodec_alloc_context3(pcm));
+    if (!pcm || !stream || !ctx) return "audio encoder";
+    ctx->sample_fmt = AV_SAMPLE_FMT_S16;
+    ctx->sample_rate = 8000;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+    av_channel_layout_default(&ctx->ch_layout, 1);
+#else
+    ctx->channels = 1;
+    ctx->channel_layout = AV_CH_LAYOUT_MONO;
+#endif
+    ctx->time_base = AVRational{1, 8000};
+    if ((ret = avcodec_open2(ctx.get(), pcm, nullptr)) < 0) return av_error("open audio", ret);
+    avcodec_parameters_from_context(stream->codecpar, ctx.get());
+    stream->time_base = ctx->time_base;
+    if ((ret = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
+        return av_error("open file", ret);
+    if ((ret = avformat_write_header(oc.get(), nullptr)) < 0) return av_error("header", ret);
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr pkt(av_packet_alloc());
+    if (!frame || !pkt) return "out of memory";
+    const int chunks = static_cast<int>(seconds * 10);
+    for (int i = 0; i < chunks; ++i) {
+        av_frame_unref(frame.get());
+        frame->format = AV_SAMPLE_FMT_S16;
+        frame->nb_samples = 800;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+        av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
+#else
+        frame->channel_layout = ctx->channel_layout;
+        frame->channels = 1;
+#endif
+        frame->sample_rate = 8000;
+        if ((ret = av_frame_get_buffer(frame.get(), 0)) < 0) return av_error("audio", ret);
+        memset(frame->data[0], 0, 1600);
+        frame->pts = static_cast<int64_t>(i) * 800;
+        if ((ret = encode(ctx.get(), frame.get(), oc.get(), stream, pkt.get())) < 0)
+            return av_error("encode", ret);
+    }
+    if ((ret = encode(ctx.get(), nullptr, oc.get(), stream, pkt.get())) < 0)
+        return av_error("flush", ret);
+    if ((ret = av_write_trailer(oc.get())) < 0) return av_error("trailer", ret);
+    return "";
+}
+
+// ---- Running the tool ------------------------------------------------------------
+
+namespace {
+
+run_result run_argv(const std::vector<std::string>& args, const std::string& cwd,
+                    int timeout_seconds) {
+    run_result result;
+    std::filesystem::create_directories(cwd);
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out_pipe[0]);
+    posix_spawn_file_actions_addclose(&actions, err_pipe[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+
+    // posix_spawn has no portable chdir action in glibc 2.36; change it around the call.
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    char old_dir[4096];
+    if (!getcwd(old_dir, sizeof old_dir)) old_dir[0] = 0;
+    pid_t pid = -1;
+    int spawned = -1;
+    if (chdir(cwd.c_str()) == 0) {
+        spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        if (old_dir[0] && chdir(old_dir) != 0) spawned = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (spawned != 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        return result;
+    }
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    bool killed = false;
+    while (open_count > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(std::min<long long>(left, 1000))) < 0) break;
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[65536];
+            ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[k]->append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    for (pollfd& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = !killed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+} // namespace
+
+run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd) {
+    std::vector<std::string> argv{DELOGO_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_argv(argv, cwd, 300);
+}
+
+run_result run_command(const std::string& command, const std::string& cwd) {
+    return run_argv({"/bin/sh", "-c", command}, cwd, 300);
+}
+
+std::string fresh_dir(const std::string& name) {
+    std::filesystem::path dir = std::filesystem::path(TEST_WORK_DIR) / name;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+        pos = end + 1;
+    }
+    return lines;
+}
