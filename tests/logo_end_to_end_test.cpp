@@ -1,0 +1,161 @@
+// The built tool finding logos in generated videos: printed lines, pictures (checked with
+// FFmpeg's own decoders) and FFmpeg accepting the printed filter arguments.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "helpers.h"
+
+namespace {
+
+// 160 x 90 frames, black bars on rows 0-3 and 86-89, a logo of luma 235 on rows 8-13,
+// columns 130-145, and noise that changes every pixel between frames elsewhere.
+void small_logo(int f, uint8_t* luma, int stride) {
+    for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 160; ++x) {
+            uint8_t v = noise_luma(f, x, y);
+            if (y < 4 || y >= 86) v = 0;
+            if (y >= 8 && y <= 13 && x >= 130 && x <= 145) v = 235;
+            luma[y * stride + x] = v;
+        }
+}
+
+std::string small_logo_video(const std::string& dir) {
+    video_spec spec;
+    spec.width = 160;
+    spec.height = 90;
+    spec.frames = 6;
+    spec.luma = small_logo;
+    std::string path = dir + "/logo.mkv";
+    EXPECT_EQ(write_video(path, spec), "");
+    return path;
+}
+
+std::vector<std::string> files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() != ".mkv") names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(LogoRun, DelogoLineAndPictureForTheNorthEastLogo) {
+    std::string dir = fresh_dir("logo_delogo");
+    std::string video = small_logo_video(dir);
+    run_result r = run_delogo({"-f", "5", video}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
+    EXPECT_EQ(lines_starting(r.out, "delogo="),
+              std::vector<std::string>{"delogo=x=126:y=4:w=24:h=11 corner 1"});
+    EXPECT_EQ(files_in(dir), std::vector<std::string>{"delogo_1.png"});
+
+    // Region of 56 x 12 pixels at band column 56, row 4: the box spans region columns
+    // 22-45 and rows 0-10, the logo columns 26-41 and rows 4-9.
+    decoded_image picture;
+    ASSERT_EQ(decode_image_file(dir + "/delogo_1.png", picture), "");
+    ASSERT_EQ(picture.width, 56);
+    ASSERT_EQ(picture.height, 12);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 56; ++x) {
+            bool in_box = y <= 10 && x >= 22 && x <= 45;
+            bool logo = y >= 4 && y <= 9 && x >= 26 && x <= 41;
+            int expected = logo ? 6 : in_box ? 7 : 15;
+            ASSERT_EQ(picture.index[y * 56 + x], expected) << x << "," << y;
+        }
+    EXPECT_EQ(picture.palette[6], 0xFFFFFFu);
+    EXPECT_EQ(picture.palette[7], 0x007C3Cu);
+    EXPECT_EQ(picture.palette[15], 0x000000u);
+}
+
+TEST(LogoRun, LowCoverageSwitchesToMaskMode) {
+    std::string dir = fresh_dir("logo_mask");
+    std::string video = small_logo_video(dir);
+    for (const char* format : {"png", "pcx"}) {
+        std::vector<std::string> args{"-f", "5", "-r", "50", video};
+        if (std::string(format) == "pcx") args.insert(args.begin(), "-X");
+        run_result r = run_delogo(args, dir);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string name = std::string("removelogo_1.") + format;
+        EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
+        EXPECT_EQ(lines_starting(r.out, "removelogo="),
+                  std::vector<std::string>{"removelogo=" + name});
+        EXPECT_EQ(lines_starting(r.out, "delogo=").size(), 0u);
+
+        decoded_image picture;
+        ASSERT_EQ(decode_image_file(dir + "/" + name, picture), "") << name;
+        ASSERT_EQ(picture.width, 112);
+        ASSERT_EQ(picture.height, 32);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 112; ++x) {
+                bool logo = y >= 8 && y <= 13 && x >= 82 && x <= 97;
+                ASSERT_EQ(picture.index[y * 112 + x], logo ? 6 : 15) << name << " " << x << "," << y;
+            }
+    }
+    EXPECT_EQ(files_in(dir), (std::vector<std::string>{"removelogo_1.pcx", "removelogo_1.png"}));
+}
+
+TEST(LogoRun, AllCornersStopsAfterTheCropLine) {
+    std::string dir = fresh_dir("logo_all_corners");
+    std::string video = small_logo_video(dir);
+    run_result r = run_delogo({"-a", video}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
+    EXPECT_EQ(lines_starting(r.out, "delogo=").size(), 0u);
+    EXPECT_EQ(lines_starting(r.out, "removelogo=").size(), 0u);
+    EXPECT_TRUE(files_in(dir).empty());
+}
+
+TEST(LogoRun, FfmpegAcceptsThePrintedFilters) {
+    std::string dir = fresh_dir("logo_ffmpeg");
+    std::string video = small_logo_video(dir);
+    run_result r = run_delogo({"-f", "5", video}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto crop = lines_starting(r.out, "crop=");
+    auto delogo = lines_starting(r.out, "delogo=");
+    ASSERT_EQ(crop.size(), 1u);
+    ASSERT_EQ(delogo.size(), 1u);
+    // The delogo rectangle is in frame coordinates: apply it before cropping.
+    std::string rect = delogo[0].substr(0, delogo[0].find(' '));
+    run_result f = run_command("ffmpeg -hide_banner -v error -i logo.mkv -vf '" + rect + "," +
+                                   crop[0] + "' -f null -",
+                               dir);
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.err, "");
+}
+
+TEST(LogoRun, MaskPictureOfAWidthThatIsNoMultipleOfEight) {
+    // 704 pixels wide: bands of 246 columns, a band image 492 wide.
+    std::string dir = fresh_dir("logo_704");
+    video_spec spec;
+    spec.width = 704;
+    spec.height = 576;
+    spec.frames = 6;
+    spec.luma = [](int f, uint8_t* luma, int stride) {
+        for (int y = 0; y < 576; ++y)
+            for (int x = 0; x < 704; ++x) {
+                bool logo = y >= 30 && y < 60 && x >= 600 && x < 660;
+                luma[y * stride + x] = logo ? 235 : noise_luma(f, x, y);
+            }
+    };
+    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    run_result r = run_delogo({"-f", "5", "-m", "v.mkv"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_starting(r.out, "crop=").size(), 0u);
+    EXPECT_EQ(lines_starting(r.out, "removelogo="),
+              std::vector<std::string>{"removelogo=removelogo_1.png"});
+    decoded_image picture;
+    ASSERT_EQ(decode_image_file(dir + "/removelogo_1.png", picture), "");
+    ASSERT_EQ(picture.width, 492);
+    ASSERT_EQ(picture.height, 2 * (576 * 18 / 100));
+    // The NE region is 248 columns wide from band column 244; its rows are copied whole
+    // bytes from byte 30, so the picture shows band column b at column b - 4, and band
+    // column b of the right band is frame column b + 704 - 492.
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            int frame_x = x + 4 + (704 - 492);
+            bool logo = y >= 30 && y < 60 && frame_x >= 600 && frame_x < 660;
+            ASSERT_EQ(picture.index[y * 492 + x], logo ? 6 : 15) << x << "," << y;
+        }
+}
