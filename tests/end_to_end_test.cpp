@@ -42,9 +42,8 @@ std::string without_bitrate(const std::string& out) {
 
 TEST(Sampling, FullHdBarsAboveAndBelow) {
     std::string dir = fresh_dir("fullhd_bars");
-    std::string video = make_video(dir, "v.mkv", barred(1920, 1080, 6, [](int y) {
-                                       return y < 140 || y >= 940;
-                                   }));
+    std::string video =
+        make_video(dir, "v.mkv", barred(1920, 1080, 6, [](int y) { return y < 140 || y >= 940; }));
     run_result r = run_delogo({"-f", "5", video}, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(without_bitrate(r.out), "Key Frame: 1 2 3 4 5 \n"
@@ -56,18 +55,16 @@ TEST(Sampling, FullHdBarsAboveAndBelow) {
 
 TEST(Sampling, SmallFrameBarsAndDarkLineAcrossTheBottomBand) {
     std::string dir = fresh_dir("small_bars");
-    std::string plain = make_video(dir, "plain.mkv", barred(160, 90, 6, [](int y) {
-                                       return y < 4 || y >= 86;
-                                   }));
+    std::string plain =
+        make_video(dir, "plain.mkv", barred(160, 90, 6, [](int y) { return y < 4 || y >= 86; }));
     run_result r = run_delogo({"-f", "5", plain}, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
 
     // Frame row 74 is band row 16, the first row of the bottom band: a dark line there
     // stops the upward scan at once and the downward scan one row later.
-    std::string line = make_video(dir, "line.mkv", barred(160, 90, 6, [](int y) {
-                                      return y < 4 || y >= 86 || y == 74;
-                                  }));
+    std::string line = make_video(
+        dir, "line.mkv", barred(160, 90, 6, [](int y) { return y < 4 || y >= 86 || y == 74; }));
     r = run_delogo({"-f", "5", line}, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:70:0:16"});
@@ -99,9 +96,8 @@ TEST(Sampling, InfoModePrintsNameSizeAndDuration) {
 
 TEST(Sampling, AllCornersEndsAtEndOfFileWithFewerKeyFrames) {
     std::string dir = fresh_dir("all_corners_eof");
-    std::string video = make_video(dir, "v.mkv", barred(160, 90, 7, [](int y) {
-                                       return y < 4 || y >= 86;
-                                   }));
+    std::string video =
+        make_video(dir, "v.mkv", barred(160, 90, 7, [](int y) { return y < 4 || y >= 86; }));
     run_result r = run_delogo({"-a", video}, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(without_bitrate(r.out), "Key Frame: 1 2 3 4 5 6 7 \n"
@@ -230,9 +226,8 @@ TEST(Failures, MissingFileAudioOnlyAndUnsupportedFormat) {
 
 TEST(Failures, TruncatedFileEndsCleanly) {
     std::string dir = fresh_dir("truncated");
-    std::string video = make_video(dir, "v.mkv", barred(160, 90, 12, [](int y) {
-                                       return y < 4 || y >= 86;
-                                   }));
+    std::string video =
+        make_video(dir, "v.mkv", barred(160, 90, 12, [](int y) { return y < 4 || y >= 86; }));
     auto size = std::filesystem::file_size(video);
     for (double part : {0.2, 0.5, 0.9}) {
         std::filesystem::copy_file(video, dir + "/cut.mkv",

@@ -10,16 +10,16 @@
 // ---- Videos -------------------------------------------------------------------------
 
 enum class video_codec {
-    ffv1,       // lossless, every frame a key frame (Matroska)
-    mpeg4_gop,  // lossy MPEG-4 part 2, a key frame every `gop` frames (Matroska)
-    h264_gop,   // lossy H.264 with B-frames, a key frame every `gop` frames (Matroska)
+    ffv1,      // lossless, every frame a key frame (Matroska)
+    mpeg4_gop, // lossy MPEG-4 part 2, a key frame every `gop` frames (Matroska)
+    h264_gop,  // lossy H.264 with B-frames, a key frame every `gop` frames (Matroska)
 };
 
 struct video_spec {
     int width = 160;
     int height = 90;
     int frames = 8;
-    int fps = 1;                     // frames per second (time base 1/fps)
+    int fps = 1; // frames per second (time base 1/fps)
     video_codec codec = video_codec::ffv1;
     int gop = 12;                    // key-frame interval of the lossy codecs
     std::string pix_fmt = "yuv420p"; // e.g. "gray", "yuv422p", "yuv420p10le"
@@ -41,9 +41,9 @@ uint8_t noise_luma(int frame, int x, int y);
 // ---- Running the tool ------------------------------------------------------------
 
 struct run_result {
-    int status = -1;      // exit status, or -1 when it did not exit normally
-    std::string out;      // standard output
-    std::string err;      // standard error (FFmpeg's log included)
+    int status = -1; // exit status, or -1 when it did not exit normally
+    std::string out; // standard output
+    std::string err; // standard error (FFmpeg's log included)
 };
 
 // Runs the built tool with `args` in working directory `cwd` (created if missing).
@@ -64,9 +64,9 @@ std::vector<std::string> lines_starting(const std::string& text, const std::stri
 struct decoded_image {
     int width = 0;
     int height = 0;
-    std::vector<uint8_t> index;     // colour index per pixel, row-major
-    std::vector<uint32_t> palette;  // 0xRRGGBB per index (256 entries when present)
-    bool gray = false;              // decoded as 8-bit gray instead of a palette
+    std::vector<uint8_t> index;    // colour index per pixel, row-major
+    std::vector<uint32_t> palette; // 0xRRGGBB per index (256 entries when present)
+    bool gray = false;             // decoded as 8-bit gray instead of a palette
 };
 
 // Decodes a PNG or PCX file (chosen by its extension) with libavcodec. Returns an

@@ -2,6 +2,8 @@
 // FFmpeg's own decoders) and FFmpeg accepting the printed filter arguments.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "helpers.h"
@@ -90,7 +92,8 @@ TEST(LogoRun, LowCoverageSwitchesToMaskMode) {
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 112; ++x) {
                 bool logo = y >= 8 && y <= 13 && x >= 82 && x <= 97;
-                ASSERT_EQ(picture.index[y * 112 + x], logo ? 6 : 15) << name << " " << x << "," << y;
+                ASSERT_EQ(picture.index[y * 112 + x], logo ? 6 : 15)
+                    << name << " " << x << "," << y;
             }
     }
     EXPECT_EQ(files_in(dir), (std::vector<std::string>{"removelogo_1.pcx", "removelogo_1.png"}));
@@ -158,4 +161,130 @@ TEST(LogoRun, MaskPictureOfAWidthThatIsNoMultipleOfEight) {
             bool logo = y >= 30 && y < 60 && frame_x >= 600 && frame_x < 660;
             ASSERT_EQ(picture.index[y * 492 + x], logo ? 6 : 15) << x << "," << y;
         }
+}
+
+namespace {
+
+struct printed_rect {
+    int x, y, w, h, corner;
+};
+
+std::vector<printed_rect> delogo_rects(const std::string& out) {
+    std::vector<printed_rect> rects;
+    for (const std::string& line : lines_starting(out, "delogo=")) {
+        printed_rect r{};
+        EXPECT_EQ(sscanf(line.c_str(), "delogo=x=%d:y=%d:w=%d:h=%d corner %d", &r.x, &r.y, &r.w,
+                         &r.h, &r.corner),
+                  5)
+            << line;
+        rects.push_back(r);
+    }
+    return rects;
+}
+
+bool inside(const printed_rect& r, int x, int y) {
+    return x >= r.x && x < r.x + r.w && y >= r.y && y < r.y + r.h;
+}
+
+} // namespace
+
+TEST(LogoRun, TwoRectanglesCoverAnLShapedLogo) {
+    // 640 x 360: bands of 224 x 64, no crop, NE region 224 x 64 at band column 224, so
+    // region column c is frame column c + 416. The L: a bar down columns 560-569 of rows
+    // 10-45 and a foot along rows 36-45 of columns 560-609.
+    auto logo = [](int x, int y) {
+        return (x >= 560 && x <= 569 && y >= 10 && y <= 45) ||
+               (y >= 36 && y <= 45 && x >= 560 && x <= 609);
+    };
+    std::string dir = fresh_dir("logo_two_rectangles");
+    video_spec spec;
+    spec.width = 640;
+    spec.height = 360;
+    spec.frames = 6;
+    spec.luma = [&](int f, uint8_t* luma, int stride) {
+        for (int y = 0; y < 360; ++y)
+            for (int x = 0; x < 640; ++x)
+                luma[y * stride + x] = logo(x, y) ? 235 : noise_luma(f, x, y);
+    };
+    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    run_result r = run_delogo({"-f", "5", "-2", "v.mkv"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<printed_rect> rects = delogo_rects(r.out);
+    ASSERT_EQ(rects.size(), 2u) << r.out;
+    EXPECT_EQ(rects[0].corner, 1);
+    EXPECT_EQ(rects[1].corner, 1);
+    // Every logo pixel is covered; the empty quarter of the L's bounding box above its
+    // foot and right of its bar is left uncovered, but for one background pixel and the
+    // border band of 4 beside each rectangle.
+    for (int y = 0; y < 64; ++y)
+        for (int x = 416; x < 640; ++x) {
+            if (logo(x, y)) {
+                ASSERT_TRUE(inside(rects[0], x, y) || inside(rects[1], x, y)) << x << "," << y;
+            }
+        }
+    for (int y = 10; y <= 30; ++y)
+        for (int x = 575; x <= 609; ++x)
+            ASSERT_FALSE(inside(rects[0], x, y) || inside(rects[1], x, y)) << x << "," << y;
+
+    // The picture blanks both rectangles (white or green) and nothing else.
+    decoded_image picture;
+    ASSERT_EQ(decode_image_file(dir + "/delogo_1.png", picture), "");
+    ASSERT_EQ(picture.width, 224);
+    ASSERT_EQ(picture.height, 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 224; ++x) {
+            bool covered = inside(rects[0], x + 416, y) || inside(rects[1], x + 416, y);
+            int index = picture.index[y * 224 + x];
+            if (covered) {
+                ASSERT_TRUE(index == 6 || index == 7) << x << "," << y;
+            } else {
+                ASSERT_TRUE(index == 14 || index == 15) << x << "," << y;
+            }
+            if (logo(x + 416, y)) {
+                ASSERT_EQ(index, 6);
+            }
+        }
+
+    // FFmpeg takes both rectangles one after the other.
+    auto arg = [](const std::string& line) { return line.substr(0, line.find(' ')); };
+    auto lines = lines_starting(r.out, "delogo=");
+    run_result f = run_command("ffmpeg -hide_banner -v error -i v.mkv -vf '" + arg(lines[0]) + "," +
+                                   arg(lines[1]) + "' -f null -",
+                               dir);
+    EXPECT_EQ(f.status, 0) << f.err;
+}
+
+TEST(LogoRun, CannyFindsASharpLogoOnAMovingTexture) {
+    // A smooth pattern drifting a few pixels per frame, so that its edges move, and a
+    // white logo with a black slot in the SW corner (frame rows 296-359 are the bottom
+    // band), whose edges stay put.
+    auto logo = [](int x, int y) { return x >= 40 && x < 100 && y >= 300 && y < 340; };
+    auto slot = [](int x, int y) { return x >= 52 && x < 88 && y >= 312 && y < 328; };
+    std::string dir = fresh_dir("logo_canny");
+    video_spec spec;
+    spec.width = 640;
+    spec.height = 360;
+    spec.frames = 12;
+    spec.luma = [&](int f, uint8_t* luma, int stride) {
+        for (int y = 0; y < 360; ++y)
+            for (int x = 0; x < 640; ++x) {
+                double v =
+                    128 + 70 * std::sin((x + 37.0 * f) * 0.06) * std::cos((y - 23.0 * f) * 0.08);
+                if (logo(x, y)) v = slot(x, y) ? 16 : 235;
+                luma[y * stride + x] = static_cast<uint8_t>(v);
+            }
+    };
+    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    run_result r = run_delogo({"-f", "10", "-y", "v.mkv"}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<printed_rect> rects = delogo_rects(r.out);
+    ASSERT_EQ(rects.size(), 1u) << r.out;
+    EXPECT_EQ(rects[0].corner, 2);
+    EXPECT_LE(rects[0].x, 40);
+    EXPECT_LE(rects[0].y, 300);
+    EXPECT_GE(rects[0].x + rects[0].w, 100);
+    EXPECT_GE(rects[0].y + rects[0].h, 340);
+    // ... and not much more than the logo and its margins.
+    EXPECT_LE(rects[0].w, 60 + 2 * 8);
+    EXPECT_LE(rects[0].h, 40 + 2 * 8);
 }

@@ -12,10 +12,12 @@ namespace {
 // Parses `args` (program name and file name added) into a fresh record.
 int parse(std::initializer_list<const char*> args, Settings& out, bool with_file = true) {
     std::vector<std::string> words{"delogo"};
-    for (const char* a : args) words.emplace_back(a);
+    for (const char* a : args)
+        words.emplace_back(a);
     if (with_file) words.emplace_back("video.mkv");
     std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
+    for (std::string& w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     return parse_options(static_cast<int>(words.size()), argv.data(), out);
 }
@@ -60,7 +62,7 @@ TEST(Options, FrameCountRangeAndModes) {
     EXPECT_EQ(parsed({"-f", "5"}).frames, 5);
     EXPECT_EQ(parsed({"--frames", "500"}).frames, 500);
     EXPECT_EQ(parsed({"-f", "abc"}).frames, 64);
-    EXPECT_EQ(parsed({"-f", "10abc"}).frames, 10);    // strtol stops at the garbage
+    EXPECT_EQ(parsed({"-f", "10abc"}).frames, 10);     // strtol stops at the garbage
     EXPECT_EQ(parsed({"-f", "4294967301"}).frames, 5); // truncated to 32 bits
     EXPECT_EQ(parsed({"-f", "-10"}).frames, 64);
 
@@ -85,8 +87,8 @@ TEST(Options, CornerIsIgnoredOutOfRange) {
 }
 
 TEST(Options, IntegerFallbacksEqualDefaults) {
-    Settings low = parsed({"-r", "-1", "-W", "2", "-H", "2", "-b", "0", "-d", "0", "-k", "-1",
-                           "-z", "-1", "-t", "-1"});
+    Settings low = parsed({"-r", "-1", "-W", "2", "-H", "2", "-b", "0", "-d", "0", "-k", "-1", "-z",
+                           "-1", "-t", "-1"});
     Settings high = parsed({"-r", "101", "-W", "49", "-H", "49", "-b", "256", "-d", "256", "-k",
                             "101", "-z", "21", "-t", "256"});
     for (const Settings& s : {low, high}) {
@@ -151,7 +153,8 @@ TEST(Options, FileNameAfterDoubleDash) {
     Settings s;
     std::vector<std::string> words{"delogo", "-f", "7", "--", "-video.mkv", "extra"};
     std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
+    for (std::string& w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     ASSERT_EQ(parse_options(static_cast<int>(words.size()), argv.data(), s), 0);
     EXPECT_EQ(s.video_file, "-video.mkv");

@@ -173,8 +173,10 @@ std::string write_video(const std::string& path, const video_spec& spec) {
             if (depth <= 8) {
                 memcpy(frame->data[0] + y * frame->linesize[0], src, spec.width);
             } else {
-                uint16_t* dst = reinterpret_cast<uint16_t*>(frame->data[0] + y * frame->linesize[0]);
-                for (int x = 0; x < spec.width; ++x) dst[x] = static_cast<uint16_t>(src[x] << (depth - 8));
+                uint16_t* dst =
+                    reinterpret_cast<uint16_t*>(frame->data[0] + y * frame->linesize[0]);
+                for (int x = 0; x < spec.width; ++x)
+                    dst[x] = static_cast<uint16_t>(src[x] << (depth - 8));
             }
         }
         for (int plane = 1; plane < 3 && desc->nb_components >= 3; ++plane) {
@@ -186,7 +188,8 @@ std::string write_video(const std::string& path, const video_spec& spec) {
                     memset(row, 128, cw);
                 } else {
                     uint16_t* dst = reinterpret_cast<uint16_t*>(row);
-                    for (int x = 0; x < cw; ++x) dst[x] = static_cast<uint16_t>(128 << (depth - 8));
+                    for (int x = 0; x < cw; ++x)
+                        dst[x] = static_cast<uint16_t>(128 << (depth - 8));
                 }
             }
         }
@@ -292,7 +295,8 @@ run_result run_argv(const std::vector<std::string>& args, const std::string& cwd
 
     // posix_spawn has no portable chdir action in glibc 2.36; change it around the call.
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     char old_dir[4096];
     if (!getcwd(old_dir, sizeof old_dir)) old_dir[0] = 0;
