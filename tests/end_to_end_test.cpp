@@ -30,6 +30,30 @@ std::string make_video(const std::string& dir, const std::string& name, const vi
     return path;
 }
 
+// Twelve groups of twelve frames, one second each. Only the key frames at 2, 4, 6, 8
+// and 10 s have dark bars, of heights that single out the first and the last of them;
+// every other frame is bright. Five samples seek to exactly those seconds, so any other
+// frame sampled loses the crop line "crop=320:448:0:16" or changes it.
+video_spec marked_key_frames(video_codec codec) {
+    video_spec spec;
+    spec.width = 320;
+    spec.height = 480;
+    spec.frames = 144;
+    spec.fps = 12;
+    spec.gop = 12;
+    spec.codec = codec;
+    spec.luma = [](int f, uint8_t* luma, int stride) {
+        int key = f % 12 == 0 ? f / 12 : -1;
+        bool marked = key >= 2 && key <= 10 && key % 2 == 0;
+        int top = marked ? 16 * (key / 2) : 0;
+        int bottom = marked ? 16 * (6 - key / 2) : 0;
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 320; ++x)
+                luma[y * stride + x] = y < top || y >= 480 - bottom ? 0 : 128;
+    };
+    return spec;
+}
+
 // Standard output without the bit rate, which depends on the encoder.
 std::string without_bitrate(const std::string& out) {
     std::string text = out;
@@ -107,28 +131,11 @@ TEST(Sampling, AllCornersEndsAtEndOfFileWithFewerKeyFrames) {
 }
 
 TEST(Sampling, LongGopSamplesTheKeyFramesAtTheSeekPoints) {
-    // Twelve groups of twelve frames with B-frames, one second each. Only the key frames
-    // at 2, 4, 6, 8 and 10 s have dark bars, of heights that single out the first and the
-    // last of them; every other frame is bright. Five samples seek to exactly those
-    // seconds, so any other frame sampled loses the crop line or changes it.
+    // With B-frames (H.264) a decoder holds the key frame back; it must still be the
+    // sample, and no frame held from before a seek may stand in for the next one.
     for (video_codec codec : {video_codec::h264_gop, video_codec::mpeg4_gop}) {
         std::string dir = fresh_dir("long_gop");
-        video_spec spec;
-        spec.width = 320;
-        spec.height = 480;
-        spec.frames = 144;
-        spec.fps = 12;
-        spec.gop = 12;
-        spec.codec = codec;
-        spec.luma = [](int f, uint8_t* luma, int stride) {
-            int key = f % 12 == 0 ? f / 12 : -1;
-            bool marked = key >= 2 && key <= 10 && key % 2 == 0;
-            int top = marked ? 16 * (key / 2) : 0;
-            int bottom = marked ? 16 * (6 - key / 2) : 0;
-            for (int y = 0; y < 480; ++y)
-                for (int x = 0; x < 320; ++x)
-                    luma[y * stride + x] = y < top || y >= 480 - bottom ? 0 : 128;
-        };
+        video_spec spec = marked_key_frames(codec);
         std::string video = make_video(dir, "v.mkv", spec);
         run_result r = run_delogo({"-f", "5", video}, dir);
         EXPECT_EQ(r.status, 0) << r.err;
@@ -137,6 +144,20 @@ TEST(Sampling, LongGopSamplesTheKeyFramesAtTheSeekPoints) {
         EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=320:448:0:16"})
             << "codec " << static_cast<int>(codec);
     }
+}
+
+TEST(Sampling, SeeksCountFromTheStartTimeOfTheStream) {
+    // MPEG-TS recordings start at an arbitrary clock (here 1000 s after the 1.4 s that
+    // FFmpeg's muxer adds anyway): the seek points must be counted from there.
+    std::string dir = fresh_dir("start_time");
+    make_video(dir, "v.mkv", marked_key_frames(video_codec::mpeg4_gop));
+    run_result f = run_command("ffmpeg -hide_banner -v error -y -i v.mkv -c copy -bsf:v "
+                               "dump_extra=freq=keyframe -output_ts_offset 1000 v.ts",
+                               dir);
+    ASSERT_EQ(f.status, 0) << f.err;
+    run_result r = run_delogo({"-f", "5", "v.ts"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=320:448:0:16"});
 }
 
 TEST(Sampling, OtherStreamsAreSkipped) {
