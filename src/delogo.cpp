@@ -4,6 +4,7 @@
 
 #include <getopt.h>
 #include <libgen.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -311,6 +312,9 @@ void copy_bands(const AVFrame* frame, const band_geometry& g, uint8_t* image) {
     }
 }
 
+// The largest frame the decoder is allowed to allocate, in pixels.
+constexpr int64_t max_frame_pixels = int64_t{8192} * 8192;
+
 // What one sampling pass ended with.
 enum class pass_end { captured, read_error, end_of_file, fatal };
 
@@ -333,13 +337,26 @@ int process_video(AVIOContext* io) {
         opened->pb = io;
         opened->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
-    int ret = avformat_open_input(&opened, sw.video_file.c_str(), nullptr, nullptr);
+    // FFmpeg reads "name:rest" as a URL of protocol "name"; a recording called
+    // "News: 10pm.ts" is still a file on disk, so an existing path is opened as one.
+    std::string url = sw.video_file;
+    struct stat file_info;
+    if (!io && url.find(':') != std::string::npos && stat(url.c_str(), &file_info) == 0)
+        url = "file:" + url;
+    int ret = avformat_open_input(&opened, url.c_str(), nullptr, nullptr);
     fmt_ctx.reset(opened);
     if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open input file\n");
         return fatal(ret);
     }
-    if ((ret = avformat_find_stream_info(fmt_ctx.get(), nullptr)) < 0) {
+    // The decoders that probing opens obey the same frame-size cap as ours.
+    std::vector<AVDictionary*> probe_options(fmt_ctx->nb_streams, nullptr);
+    for (AVDictionary*& o : probe_options)
+        av_dict_set_int(&o, "max_pixels", max_frame_pixels, 0);
+    ret = avformat_find_stream_info(fmt_ctx.get(), probe_options.data());
+    for (AVDictionary*& o : probe_options)
+        av_dict_free(&o);
+    if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot find stream information\n");
         return fatal(ret);
     }
@@ -357,6 +374,9 @@ int process_video(AVIOContext* io) {
     dec_ctx.reset(avcodec_alloc_context3(decoder));
     if (!dec_ctx) return fatal(AVERROR(ENOMEM));
     avcodec_parameters_to_context(dec_ctx.get(), fmt_ctx->streams[video_stream_index]->codecpar);
+    // A damaged or hostile header can claim a frame of gigabytes; no broadcast picture
+    // comes near 8192 x 8192, so the decoder refuses anything larger.
+    dec_ctx->max_pixels = max_frame_pixels;
     if ((ret = avcodec_open2(dec_ctx.get(), decoder, nullptr)) < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
         return fatal(ret);
@@ -511,7 +531,9 @@ int process_video(AVIOContext* io) {
     ret = av_seek_frame(fmt_ctx.get(), -1, 0, 0);
     av_log(nullptr, AV_LOG_ERROR, "Finished\n");
     release_all(frame, packet);
-    if (ret >= 0 || ret == AVERROR_EOF) return 0;
+    // A stream that cannot seek at all (a raw elementary stream: FFmpeg answers -1,
+    // EPERM) has still been read in full; failing to rewind it is no failure of the run.
+    if (ret >= 0 || ret == AVERROR_EOF || ret == AVERROR(EPERM)) return 0;
     return error_report(ret);
 }
 

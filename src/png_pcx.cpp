@@ -1,6 +1,7 @@
 #include "png_pcx.h"
 
 #include <spng.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -283,8 +284,9 @@ int save_image(const char* name_format, int index, int bits_per_pixel, int plane
         pcx ? save_pcx_image(std::move(file), bits_per_pixel, planes, width, height, pixels)
             : save_png_image(std::move(file), bits_per_pixel, planes, width, height, pixels);
     if (written == 0 && rename(temp.c_str(), name.c_str()) == 0) return 1;
-    remove(temp.c_str());
-    // A picture of an earlier run under this name would pass for this run's.
-    remove(name.c_str());
+    unlink(temp.c_str());
+    // A picture of an earlier run under this name would pass for this run's. (unlink,
+    // not remove: a directory of that name is not ours to delete.)
+    unlink(name.c_str());
     return 0;
 }

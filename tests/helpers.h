@@ -49,6 +49,10 @@ struct run_result {
 // Runs the built tool with `args` in working directory `cwd` (created if missing).
 run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd);
 
+// The same, killed (status -1) when it has not ended within `timeout_seconds`.
+run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd,
+                      int timeout_seconds);
+
 // Runs any command line through /bin/sh in `cwd`.
 run_result run_command(const std::string& command, const std::string& cwd);
 

@@ -354,9 +354,14 @@ run_result run_argv(const std::vector<std::string>& args, const std::string& cwd
 } // namespace
 
 run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd) {
+    return run_delogo(args, cwd, 300);
+}
+
+run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd,
+                      int timeout_seconds) {
     std::vector<std::string> argv{DELOGO_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_argv(argv, cwd, 300);
+    return run_argv(argv, cwd, timeout_seconds);
 }
 
 run_result run_command(const std::string& command, const std::string& cwd) {
