@@ -68,6 +68,51 @@ int encode(AVCodecContext* ctx, AVFrame* frame, AVFormatContext* oc, AVStream* s
     return ret == AVERROR(EAGAIN) || ret == AVERROR_EOF ? 0 : ret;
 }
 
+// Adds a mono 8 kHz PCM stream to `oc` and opens its encoder.
+std::string add_audio(AVFormatContext* oc, codec_ptr& audio, AVStream*& stream) {
+    const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
+    stream = avformat_new_stream(oc, nullptr);
+    audio.reset(avcodec_alloc_context3(pcm));
+    if (!pcm || !stream || !audio) return "audio encoder";
+    audio->sample_fmt = AV_SAMPLE_FMT_S16;
+    audio->sample_rate = 8000;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+    av_channel_layout_default(&audio->ch_layout, 1);
+#else
+    audio->channels = 1;
+    audio->channel_layout = AV_CH_LAYOUT_MONO;
+#endif
+    audio->time_base = AVRational{1, 8000};
+    int ret = avcodec_open2(audio.get(), pcm, nullptr);
+    if (ret < 0) return av_error("open audio", ret);
+    avcodec_parameters_from_context(stream->codecpar, audio.get());
+    stream->time_base = audio->time_base;
+    return "";
+}
+
+// Encodes `count` samples of silence starting at sample `first`.
+std::string write_silence(AVCodecContext* audio, int64_t first, int count, AVFormatContext* oc,
+                          AVStream* stream, AVPacket* pkt) {
+    frame_ptr samples(av_frame_alloc());
+    if (!samples) return "out of memory";
+    samples->format = AV_SAMPLE_FMT_S16;
+    samples->nb_samples = count;
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+    av_channel_layout_copy(&samples->ch_layout, &audio->ch_layout);
+#else
+    samples->channel_layout = audio->channel_layout;
+    samples->channels = 1;
+#endif
+    samples->sample_rate = 8000;
+    int ret = av_frame_get_buffer(samples.get(), 0);
+    if (ret < 0) return av_error("audio", ret);
+    memset(samples->data[0], 0, static_cast<size_t>(count) * 2);
+    samples->pts = first;
+    if ((ret = encode(audio, samples.get(), oc, stream, pkt)) < 0)
+        return av_error("encode audio", ret);
+    return "";
+}
+
 } // namespace
 
 uint8_t noise_luma(int frame, int x, int y) {
@@ -131,23 +176,8 @@ std::string write_video(const std::string& path, const video_spec& spec) {
     AVStream* audio_stream = nullptr;
     codec_ptr audio;
     if (spec.with_audio) {
-        const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-        audio_stream = avformat_new_stream(oc.get(), nullptr);
-        audio.reset(avcodec_alloc_context3(pcm));
-        if (!pcm || !audio_stream || !audio) return "audio encoder";
-        audio->sample_fmt = AV_SAMPLE_FMT_S16;
-        audio->sample_rate = 8000;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-        av_channel_layout_default(&audio->ch_layout, 1);
-#else
-        audio->channels = 1;
-        audio->channel_layout = AV_CH_LAYOUT_MONO;
-#endif
-        audio->time_base = AVRational{1, 8000};
-        if ((ret = avcodec_open2(audio.get(), pcm, nullptr)) < 0)
-            return av_error("open audio", ret);
-        avcodec_parameters_from_context(audio_stream->codecpar, audio.get());
-        audio_stream->time_base = audio->time_base;
+        std::string error = add_audio(oc.get(), audio, audio_stream);
+        if (!error.empty()) return error;
     }
 
     if ((ret = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
@@ -197,22 +227,10 @@ std::string write_video(const std::string& path, const video_spec& spec) {
         if ((ret = encode(ctx.get(), frame.get(), oc.get(), stream, pkt.get())) < 0)
             return av_error("encode", ret);
         if (audio) {
-            frame_ptr samples(av_frame_alloc());
-            if (!samples) return "out of memory";
-            samples->format = AV_SAMPLE_FMT_S16;
-            samples->nb_samples = 8000 / spec.fps;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-            av_channel_layout_copy(&samples->ch_layout, &audio->ch_layout);
-#else
-            samples->channel_layout = audio->channel_layout;
-            samples->channels = 1;
-#endif
-            samples->sample_rate = 8000;
-            if ((ret = av_frame_get_buffer(samples.get(), 0)) < 0) return av_error("audio", ret);
-            memset(samples->data[0], 0, samples->nb_samples * 2);
-            samples->pts = static_cast<int64_t>(i) * samples->nb_samples;
-            if ((ret = encode(audio.get(), samples.get(), oc.get(), audio_stream, pkt.get())) < 0)
-                return av_error("encode audio", ret);
+            const int count = 8000 / spec.fps;
+            std::string error = write_silence(audio.get(), static_cast<int64_t>(i) * count, count,
+                                              oc.get(), audio_stream, pkt.get());
+            if (!error.empty()) return error;
         }
     }
     if ((ret = encode(ctx.get(), nullptr, oc.get(), stream, pkt.get())) < 0)
@@ -228,47 +246,21 @@ std::string write_audio_only(const std::string& path, double seconds) {
     int ret = avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str());
     output_ptr oc(raw);
     if (ret < 0 || !oc) return av_error("output context", ret);
-    const AVCodec* pcm = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-    AVStream* stream = avformat_new_stream(oc.get(), nullptr);
-    codec_ptr ctx(avcodec_alloc_context3(pcm));
-    if (!pcm || !stream || !ctx) return "audio encoder";
-    ctx->sample_fmt = AV_SAMPLE_FMT_S16;
-    ctx->sample_rate = 8000;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-    av_channel_layout_default(&ctx->ch_layout, 1);
-#else
-    ctx->channels = 1;
-    ctx->channel_layout = AV_CH_LAYOUT_MONO;
-#endif
-    ctx->time_base = AVRational{1, 8000};
-    if ((ret = avcodec_open2(ctx.get(), pcm, nullptr)) < 0) return av_error("open audio", ret);
-    avcodec_parameters_from_context(stream->codecpar, ctx.get());
-    stream->time_base = ctx->time_base;
+    codec_ptr audio;
+    AVStream* stream = nullptr;
+    std::string error = add_audio(oc.get(), audio, stream);
+    if (!error.empty()) return error;
     if ((ret = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
         return av_error("open file", ret);
     if ((ret = avformat_write_header(oc.get(), nullptr)) < 0) return av_error("header", ret);
-    frame_ptr frame(av_frame_alloc());
     packet_ptr pkt(av_packet_alloc());
-    if (!frame || !pkt) return "out of memory";
+    if (!pkt) return "out of memory";
     const int chunks = static_cast<int>(seconds * 10);
-    for (int i = 0; i < chunks; ++i) {
-        av_frame_unref(frame.get());
-        frame->format = AV_SAMPLE_FMT_S16;
-        frame->nb_samples = 800;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-        av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
-#else
-        frame->channel_layout = ctx->channel_layout;
-        frame->channels = 1;
-#endif
-        frame->sample_rate = 8000;
-        if ((ret = av_frame_get_buffer(frame.get(), 0)) < 0) return av_error("audio", ret);
-        memset(frame->data[0], 0, 1600);
-        frame->pts = static_cast<int64_t>(i) * 800;
-        if ((ret = encode(ctx.get(), frame.get(), oc.get(), stream, pkt.get())) < 0)
-            return av_error("encode", ret);
-    }
-    if ((ret = encode(ctx.get(), nullptr, oc.get(), stream, pkt.get())) < 0)
+    for (int i = 0; i < chunks && error.empty(); ++i)
+        error = write_silence(audio.get(), static_cast<int64_t>(i) * 800, 800, oc.get(), stream,
+                              pkt.get());
+    if (!error.empty()) return error;
+    if ((ret = encode(audio.get(), nullptr, oc.get(), stream, pkt.get())) < 0)
         return av_error("flush", ret);
     if ((ret = av_write_trailer(oc.get())) < 0) return av_error("trailer", ret);
     return "";
