@@ -25,6 +25,7 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
+#include "av_ptr.h"
 #include "crop_delogo.h"
 
 Settings sw;
@@ -245,26 +246,12 @@ void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds
 
 namespace {
 
-struct format_closer {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct codec_freer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct frame_freer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct packet_freer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-std::unique_ptr<AVFormatContext, format_closer> fmt_ctx;
-std::unique_ptr<AVCodecContext, codec_freer> dec_ctx;
+input_ptr fmt_ctx;
+codec_ptr dec_ctx;
 int video_stream_index = -1;
 
 // Releases every FFmpeg object of the run.
-void release_all(std::unique_ptr<AVFrame, frame_freer>& frame,
-                 std::unique_ptr<AVPacket, packet_freer>& packet) {
+void release_all(frame_ptr& frame, packet_ptr& packet) {
     dec_ctx.reset();
     fmt_ctx.reset();
     frame.reset();
@@ -321,8 +308,8 @@ enum class pass_end { captured, read_error, end_of_file, fatal };
 } // namespace
 
 int process_video(AVIOContext* io) {
-    std::unique_ptr<AVFrame, frame_freer> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, packet_freer> packet(av_packet_alloc());
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr packet(av_packet_alloc());
     if (!frame || !packet) return error_report(AVERROR(ENOMEM));
 
     auto fatal = [&](int code) {

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 
+#include "av_ptr.h"
 #include "helpers.h"
 
 extern "C" {
@@ -18,16 +19,6 @@ extern "C" {
 }
 
 namespace {
-
-struct codec_context_free {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct packet_free {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct frame_free {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 
 // The PCX decoder warns about the resolution fields of every small picture; keep the
 // test logs to errors while decoding.
@@ -116,14 +107,14 @@ std::string decode_image_file(const std::string& path, decoded_image& out) {
     const quiet_log quiet;
     const AVCodec* codec = avcodec_find_decoder(id);
     if (!codec) return "no decoder for " + ext;
-    std::unique_ptr<AVCodecContext, codec_context_free> ctx(avcodec_alloc_context3(codec));
+    codec_ptr ctx(avcodec_alloc_context3(codec));
     if (!ctx) return "cannot allocate the decoder context";
     ctx->thread_count = 1;
     int ret = avcodec_open2(ctx.get(), codec, nullptr);
     if (ret < 0) return av_error_text("avcodec_open2", ret);
 
-    std::unique_ptr<AVPacket, packet_free> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, frame_free> frame(av_frame_alloc());
+    packet_ptr packet(av_packet_alloc());
+    frame_ptr frame(av_frame_alloc());
     if (!packet || !frame) return "cannot allocate packet or frame";
     ret = av_new_packet(packet.get(), static_cast<int>(data.size()));
     if (ret < 0) return av_error_text("av_new_packet", ret);

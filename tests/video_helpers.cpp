@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "av_ptr.h"
 #include "helpers.h"
 
 extern "C" {
@@ -32,19 +33,7 @@ struct output_closer {
         avformat_free_context(c);
     }
 };
-struct codec_freer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct frame_freer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct packet_freer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 using output_ptr = std::unique_ptr<AVFormatContext, output_closer>;
-using codec_ptr = std::unique_ptr<AVCodecContext, codec_freer>;
-using frame_ptr = std::unique_ptr<AVFrame, frame_freer>;
-using packet_ptr = std::unique_ptr<AVPacket, packet_freer>;
 
 std::string av_error(const char* what, int code) {
     char text[128] = {0};
