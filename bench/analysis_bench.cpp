@@ -1,5 +1,5 @@
 // The analysis on synthetic band images of broadcast geometry: the whole crop_delogo
-// call with the static-pixel detector, and the detector alone.
+// call with each detector (static-pixel and Canny), and the static-pixel detector alone.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -62,7 +62,8 @@ void enter_temp_dir() {
     if (mkdtemp(dir) && chdir(dir) == 0) done = true;
 }
 
-void BM_crop_delogo(benchmark::State& state) {
+// The whole analysis with the detector of `flags` (0, or FLAG_CANNY).
+void run_crop_delogo(benchmark::State& state, uint8_t flags) {
     const int band_w2 = static_cast<int>(state.range(0)),
               band_h2 = static_cast<int>(state.range(1));
     const int count = static_cast<int>(state.range(2));
@@ -70,15 +71,34 @@ void BM_crop_delogo(benchmark::State& state) {
     const int frame_width = band_w2 * 100 / 70, frame_height = band_h2 == 388 ? 1080 : 2160;
     enter_temp_dir();
     std::vector<band_sample> samples = make_samples(count, band_w2, band_h2);
-    sw = Settings{};
-    sw.frames = count;
     for (auto _ : state) {
+        // The analysis may switch to mask mode (a flag): every run starts afresh.
+        sw = Settings{};
+        sw.frames = count;
+        sw.flags |= flags;
         quiet_stdout quiet;
         crop_delogo(band_w2, band_h2, frame_width, frame_height, samples.data());
     }
+    sw = Settings{};
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(band_w2) * band_h2 * count);
+    state.counters["per_sample"] = benchmark::Counter(
+        count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_crop_delogo(benchmark::State& state) {
+    run_crop_delogo(state, 0);
 }
 BENCHMARK(BM_crop_delogo)
+    ->Args({1344, 388, 64})
+    ->Args({1344, 388, 500})
+    ->Args({2688, 776, 64})
+    ->Args({2688, 776, 500})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_crop_delogo_canny(benchmark::State& state) {
+    run_crop_delogo(state, FLAG_CANNY);
+}
+BENCHMARK(BM_crop_delogo_canny)
     ->Args({1344, 388, 64})
     ->Args({1344, 388, 500})
     ->Args({2688, 776, 64})

@@ -406,6 +406,9 @@ int process_video(AVIOContext* io) {
 
         bool summary = false;
         int fatal_code = 0;
+        // The band image of the next capture, allocated while the decoder still holds its
+        // working memory (see below).
+        std::unique_ptr<uint8_t[]> next_image;
         for (int i = 1; i <= sw.frames; ++i) {
             if (seeking) {
                 int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
@@ -449,6 +452,12 @@ int process_video(AVIOContext* io) {
                     ret = avcodec_receive_frame(dec_ctx.get(), frame.get());
                     drained = true;
                 }
+                // Flushing frees the decoder's working memory, which it allocates again in
+                // the next pass. Taken after the flush, the band image would reuse that
+                // memory and leave the decoder fresh, unmapped pages to fault in every
+                // pass; taken before, the decoder keeps reusing its own.
+                if (ret >= 0 && !all_corners && !next_image)
+                    next_image.reset(new uint8_t[image_size ? image_size : 1]);
                 if (drained) {
                     avcodec_flush_buffers(dec_ctx.get());
                 }
@@ -473,7 +482,7 @@ int process_video(AVIOContext* io) {
                         sample_border(scratch.get(), 2 * g.band_w, 2 * g.band_h, sw.level_black));
                 } else {
                     band_sample& s = samples[i - 1];
-                    s.image.reset(new uint8_t[image_size ? image_size : 1]);
+                    s.image = std::move(next_image);
                     s.corner_flags = 15;
                     copy_bands(frame.get(), g, s.image.get());
                 }
