@@ -195,6 +195,70 @@ TEST(CropBox, NoSamplesGivesCentrePoint) {
     EXPECT_EQ(run_analysis(0, 0, 20, 10, {}), "");
 }
 
+// The border box as first defined: every candidate row and column tested pixel by pixel.
+box plain_border(const uint8_t* image, int w2, int h2, int level) {
+    auto dark_row = [&](int y) {
+        for (int x = 0; x < w2; ++x)
+            if (image[static_cast<size_t>(y) * w2 + x] > level) return false;
+        return true;
+    };
+    auto dark_column = [&](int x) {
+        for (int y = 0; y < h2; ++y)
+            if (image[static_cast<size_t>(y) * w2 + x] > level) return false;
+        return true;
+    };
+    const int bw = w2 / 2, bh = h2 / 2;
+    box b{0, h2, 0, w2};
+    for (int y = std::min(bh, h2 - 1); y >= 0; --y)
+        if (dark_row(y)) {
+            b.top = y + 1;
+            break;
+        }
+    for (int y = bh + 1; y < h2; ++y)
+        if (dark_row(y)) {
+            b.bottom = y;
+            break;
+        }
+    for (int x = std::min(bw, w2 - 1); x >= 0; --x)
+        if (dark_column(x)) {
+            b.left = x + 1;
+            break;
+        }
+    for (int x = bw + 1; x < w2; ++x)
+        if (dark_column(x)) {
+            b.right = x;
+            break;
+        }
+    return b;
+}
+
+TEST(CropBox, BlockedColumnSearchMatchesPlainScan) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 4000; ++round) {
+        int w2 = static_cast<int>(rng() % 300), h2 = static_cast<int>(rng() % 40);
+        if (round % 500 == 0) w2 = 1344, h2 = 388;
+        int level = static_cast<int>(rng() % 40);
+        if (rng() % 50 == 0) level = static_cast<int>(rng() % 600) - 300;
+        const int dense = static_cast<int>(rng() % 100);
+        const bool noise = rng() % 4 == 0;
+        // Dark pixels at some density, and dark pillars of random width on both sides.
+        std::vector<uint8_t> image(static_cast<size_t>(w2) * h2 + 1);
+        for (uint8_t& v : image)
+            v = static_cast<int>(rng() % 100) < dense ? rng() % 30 : noise ? rng() % 256 : 200;
+        const int pillar_left = w2 ? static_cast<int>(rng() % (w2 + 1)) / 4 : 0;
+        const int pillar_right = w2 ? static_cast<int>(rng() % (w2 + 1)) / 4 : 0;
+        for (int y = 0; y < h2; ++y)
+            for (int x = 0; x < w2; ++x)
+                if (x < pillar_left || x >= w2 - pillar_right)
+                    image[static_cast<size_t>(y) * w2 + x] = rng() % 24;
+        const box want = plain_border(image.data(), w2, h2, level);
+        const box got = sample_border(image.data(), w2, h2, level);
+        ASSERT_EQ((std::vector<int>{want.top, want.bottom, want.left, want.right}),
+                  (std::vector<int>{got.top, got.bottom, got.left, got.right}))
+            << w2 << "x" << h2 << " level " << level;
+    }
+}
+
 // ---- Static-pixel detector ------------------------------------------------------------
 
 // Every pair of taking-part samples compared pixel by pixel.

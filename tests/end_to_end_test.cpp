@@ -130,6 +130,33 @@ TEST(Sampling, AllCornersEndsAtEndOfFileWithFewerKeyFrames) {
                                       "Duration: 7.000 (00:00:07)\n");
 }
 
+TEST(Sampling, AllCornersKeepsNoBandImagesButFindsTheSameCrop) {
+    // Six key frames, frame 0 a copy of frame 1, each side of the crop set by another
+    // frame. Five seeks land on frames 1-5; all_corners reads frames 0-5: the same
+    // pictures, so the border boxes kept by all_corners must give the very same line.
+    static const int top[] = {6, 6, 4, 8, 10, 12}, bottom[] = {8, 8, 10, 6, 12, 10};
+    static const int left[] = {10, 10, 12, 14, 8, 16}, right[] = {12, 12, 14, 10, 16, 6};
+    std::string dir = fresh_dir("all_corners_same_crop");
+    video_spec spec;
+    spec.frames = 6;
+    spec.luma = [](int f, uint8_t* luma, int stride) {
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 160; ++x) {
+                bool dark = y < top[f] || y >= 90 - bottom[f] || x < left[f] || x >= 160 - right[f];
+                luma[y * stride + x] = dark ? 0 : noise_luma(f, x, y);
+            }
+    };
+    std::string video = make_video(dir, "v.mkv", spec);
+    run_result seeking = run_delogo({"-f", "5", video}, dir);
+    run_result all = run_delogo({"-a", video}, dir);
+    ASSERT_EQ(seeking.status, 0) << seeking.err;
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(lines_starting(all.out, "Key Frame"),
+              std::vector<std::string>{"Key Frame: 1 2 3 4 5 6 "});
+    EXPECT_EQ(lines_starting(seeking.out, "crop="), std::vector<std::string>{"crop=146:80:8:4"});
+    EXPECT_EQ(lines_starting(all.out, "crop="), std::vector<std::string>{"crop=146:80:8:4"});
+}
+
 TEST(Sampling, LongGopSamplesTheKeyFramesAtTheSeekPoints) {
     // With B-frames (H.264) a decoder holds the key frame back; it must still be the
     // sample, and no frame held from before a seek may stand in for the next one.
