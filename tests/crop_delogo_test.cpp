@@ -606,44 +606,6 @@ int index_at(const decoded_image& img, int x, int y) {
     return img.index[y * img.width + x];
 }
 
-TEST(Report, SmallVideoDelogoLineAndPicture) {
-    settings_reset reset;
-    work_dir dir("delogo");
-    std::string out = run_analysis(112, 32, 160, 90, make_samples(4, 112, 32, small_video));
-    EXPECT_EQ(out, "crop=160:82:0:4\ndelogo=x=126:y=4:w=24:h=11 corner 1\n");
-    ASSERT_EQ(dir.files(), std::vector<std::string>{"delogo_1.png"});
-    decoded_image img;
-    ASSERT_EQ(decode_image_file(dir.path + "/delogo_1.png", img), "");
-    ASSERT_EQ(img.width, 56);
-    ASSERT_EQ(img.height, 12);
-    // Region NE starts at band column 56, row 4: logo at region columns 26..41, rows
-    // 4..9; the box is rows 0..10, columns 22..45.
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 56; ++x) {
-            const bool in_box = y <= 10 && x >= 22 && x <= 45;
-            const bool logo = y >= 4 && y <= 9 && x >= 26 && x <= 41;
-            EXPECT_EQ(index_at(img, x, y), logo ? 6 : in_box ? 7 : 15) << x << "," << y;
-        }
-}
-
-TEST(Report, PixelRatioSwitchesToRemovelogo) {
-    settings_reset reset;
-    work_dir dir("removelogo");
-    sw.pixel_ratio = 50; // box 24 x 11, fill 96: coverage 36
-    std::string out = run_analysis(112, 32, 160, 90, make_samples(4, 112, 32, small_video));
-    EXPECT_EQ(out, "crop=160:82:0:4\nremovelogo=removelogo_1.png\n");
-    ASSERT_EQ(dir.files(), std::vector<std::string>{"removelogo_1.png"});
-    decoded_image img;
-    ASSERT_EQ(decode_image_file(dir.path + "/removelogo_1.png", img), "");
-    ASSERT_EQ(img.width, 112);
-    ASSERT_EQ(img.height, 32);
-    for (int y = 0; y < 32; ++y)
-        for (int x = 0; x < 112; ++x) {
-            const bool logo = y >= 8 && y <= 13 && x >= 82 && x <= 97;
-            EXPECT_EQ(index_at(img, x, y), logo ? 6 : 15) << x << "," << y;
-        }
-}
-
 TEST(Report, RemovelogoPictureOfWidthNotMultipleOfEight) {
     // A 704-pixel-wide video: band_w 246, band image 492 x 64. Logo in the SE corner.
     settings_reset reset;
