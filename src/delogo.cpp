@@ -302,25 +302,13 @@ void copy_bands(const AVFrame* frame, const band_geometry& g, uint8_t* image) {
 // The largest frame the decoder is allowed to allocate, in pixels.
 constexpr int64_t max_frame_pixels = int64_t{8192} * 8192;
 
-// What one sampling pass ended with.
-enum class pass_end { captured, read_error, end_of_file, fatal };
-
-} // namespace
-
-int process_video(AVIOContext* io) {
-    frame_ptr frame(av_frame_alloc());
-    packet_ptr packet(av_packet_alloc());
-    if (!frame || !packet) return error_report(AVERROR(ENOMEM));
-
-    auto fatal = [&](int code) {
-        release_all(frame, packet);
-        return error_report(code);
-    };
-
+// Opens sw.video_file (through `io` when given), finds the best video stream and opens
+// its decoder into the globals, logging what failed. Returns 0 or FFmpeg's error code.
+int open_video(AVIOContext* io) {
     AVFormatContext* opened = nullptr;
     if (io) {
         opened = avformat_alloc_context();
-        if (!opened) return fatal(AVERROR(ENOMEM));
+        if (!opened) return AVERROR(ENOMEM);
         opened->pb = io;
         opened->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
@@ -334,7 +322,7 @@ int process_video(AVIOContext* io) {
     fmt_ctx.reset(opened);
     if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open input file\n");
-        return fatal(ret);
+        return ret;
     }
     // The decoders that probing opens obey the same frame-size cap as ours.
     std::vector<AVDictionary*> probe_options(fmt_ctx->nb_streams, nullptr);
@@ -345,7 +333,7 @@ int process_video(AVIOContext* io) {
         av_dict_free(&o);
     if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot find stream information\n");
-        return fatal(ret);
+        return ret;
     }
 #if LIBAVFORMAT_VERSION_MAJOR >= 59
     const AVCodec* decoder = nullptr;
@@ -355,173 +343,210 @@ int process_video(AVIOContext* io) {
     ret = av_find_best_stream(fmt_ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot find a video stream in the input file\n");
-        return fatal(ret);
+        return ret;
     }
     video_stream_index = ret;
     dec_ctx.reset(avcodec_alloc_context3(decoder));
-    if (!dec_ctx) return fatal(AVERROR(ENOMEM));
+    if (!dec_ctx) return AVERROR(ENOMEM);
     avcodec_parameters_to_context(dec_ctx.get(), fmt_ctx->streams[video_stream_index]->codecpar);
     // A damaged or hostile header can claim a frame of gigabytes; no broadcast picture
     // comes near 8192 x 8192, so the decoder refuses anything larger.
     dec_ctx->max_pixels = max_frame_pixels;
     if ((ret = avcodec_open2(dec_ctx.get(), decoder, nullptr)) < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
-        return fatal(ret);
+        return ret;
     }
     av_dump_format(fmt_ctx.get(), 0, sw.video_file.c_str(), 0);
+    return 0;
+}
 
-    const AVPixelFormat pix_fmt = dec_ctx->pix_fmt;
-    if (pix_fmt == AV_PIX_FMT_YUV420P || pix_fmt == AV_PIX_FMT_YUV422P) {
-        dec_ctx->skip_frame = AVDISCARD_NONKEY;
-        const bool all_corners = (sw.flags & FLAG_ALL_CORNERS) != 0;
-        const bool info = (sw.flags & FLAG_INFO) != 0;
-        const int64_t duration = fmt_ctx->duration;
-        const bool known_duration = duration != AV_NOPTS_VALUE && duration > 0;
-        // Without a duration there is nothing to spread the seeks over: take the key
-        // frames in order from the start, as all_corners mode does.
-        const bool seeking = !all_corners && known_duration;
-        const int64_t start_time = fmt_ctx->start_time != AV_NOPTS_VALUE && fmt_ctx->start_time > 0
-                                       ? fmt_ctx->start_time
-                                       : 0;
+// What one sampling pass ended with.
+enum class pass_end { captured, read_error, end_of_file, fatal };
 
-        const int open_width = dec_ctx->width, open_height = dec_ctx->height;
-        band_geometry g{std::max(open_width, 0), std::max(open_height, 0), 0, 0};
-        g.band_w = g.width * sw.width_bands / 100;
-        g.band_h = g.height * sw.height_bands / 100;
-        const size_t image_size = static_cast<size_t>(2 * g.band_w) * (2 * g.band_h);
+// The sampling of one run: the frame geometry fixed when the decoder was opened, and
+// what the passes keep.
+struct sampling {
+    band_geometry g;
+    AVPixelFormat pix_fmt;
+    size_t image_size; // bytes of one band image
+    bool all_corners;
+    std::vector<band_sample> samples;   // one record per pass (not in all_corners mode)
+    std::vector<box> borders;           // all_corners mode: border box of each capture
+    std::unique_ptr<uint8_t[]> scratch; // all_corners mode: the one band image
+    // The band image of the next capture, allocated while the decoder still holds its
+    // working memory (see read_key_frame).
+    std::unique_ptr<uint8_t[]> next_image;
+};
 
-        // all_corners mode reads up to thousands of key frames and reports only the crop
-        // line, so it keeps each sample's border box instead of its band image.
-        std::vector<band_sample> samples;
-        std::vector<box> borders;
-        std::unique_ptr<uint8_t[]> scratch;
-        if (all_corners) {
-            scratch.reset(new uint8_t[image_size ? image_size : 1]);
+// Reads packets until the decoder hands out a key frame of the run's geometry, left in
+// `frame`. `code` receives the error of a fatal end.
+pass_end read_key_frame(sampling& run, AVPacket* packet, AVFrame* frame, int& code) {
+    while (true) {
+        int ret = av_read_frame(fmt_ctx.get(), packet);
+        if (ret == AVERROR_EOF) return pass_end::end_of_file;
+        if (ret < 0) return pass_end::read_error;
+        if (packet->stream_index != video_stream_index) {
+            av_packet_unref(packet);
+            continue;
+        }
+        av_log(nullptr, AV_LOG_DEBUG, "Demuxer gave frame of stream_index %d\n",
+               packet->stream_index);
+        const bool key_packet = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        ret = avcodec_send_packet(dec_ctx.get(), packet);
+        av_packet_unref(packet);
+        if (ret < 0) {
+            av_log(nullptr, AV_LOG_ERROR, "Error while sending a packet to the decoder\n");
+            code = ret;
+            return pass_end::fatal;
+        }
+        ret = avcodec_receive_frame(dec_ctx.get(), frame);
+        bool drained = false;
+        if (ret == AVERROR(EAGAIN) && key_packet) {
+            // A decoder that reorders frames keeps the key frame until more packets
+            // arrive; drain it now rather than read on to the next one.
+            avcodec_send_packet(dec_ctx.get(), nullptr);
+            ret = avcodec_receive_frame(dec_ctx.get(), frame);
+            drained = true;
+        }
+        // Flushing frees the decoder's working memory, which it allocates again in the
+        // next pass. Taken after the flush, the band image would reuse that memory and
+        // leave the decoder fresh, unmapped pages to fault in every pass; taken before,
+        // the decoder keeps reusing its own.
+        if (ret >= 0 && !run.all_corners && !run.next_image)
+            run.next_image.reset(new uint8_t[run.image_size ? run.image_size : 1]);
+        if (drained) avcodec_flush_buffers(dec_ctx.get());
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) continue;
+        if (ret < 0) {
+            av_log(nullptr, AV_LOG_ERROR, "Error while decoding a frame\n");
+            code = ret;
+            return pass_end::fatal;
+        }
+        // A frame that is no key frame, or whose geometry changed since the decoder was
+        // opened, is no sample.
+        if (is_key_frame(frame) && frame->width == run.g.width && frame->height == run.g.height &&
+            frame->format == run.pix_fmt)
+            return pass_end::captured;
+        av_frame_unref(frame);
+    }
+}
+
+// Keeps the captured frame of pass i (from 1): its band image, or in all_corners mode
+// just its border box.
+void capture(sampling& run, const AVFrame* frame, int i) {
+    if (run.all_corners) {
+        copy_bands(frame, run.g, run.scratch.get());
+        run.borders.push_back(
+            sample_border(run.scratch.get(), 2 * run.g.band_w, 2 * run.g.band_h, sw.level_black));
+        return;
+    }
+    band_sample& s = run.samples[i - 1];
+    s.image = std::move(run.next_image);
+    s.corner_flags = 15;
+    copy_bands(frame, run.g, s.image.get());
+}
+
+// The size line, the analysis unless in info mode, and the duration line.
+void print_summary(const sampling& run, bool known_duration) {
+    const band_geometry& g = run.g;
+    printf("\nSize: %dx%d\n", g.width, g.height);
+    if (!(sw.flags & FLAG_INFO)) {
+        if (run.all_corners) {
+            box crop = union_crop(run.borders.data(), static_cast<int>(run.borders.size()),
+                                  2 * g.band_w, 2 * g.band_h);
+            print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
         } else {
-            samples.resize(sw.frames);
+            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data());
         }
+    }
+    const int64_t shown = known_duration ? fmt_ctx->duration : 0;
+    int hours, minutes, seconds;
+    split_duration(shown, hours, minutes, seconds);
+    printf("Duration: %.3f (%02d:%02d:%02d) BitRate: %" PRId64 "\n",
+           static_cast<double>(shown) / 1000000.0, hours, minutes, seconds,
+           static_cast<int64_t>(fmt_ctx->bit_rate));
+    fflush(stdout);
+}
 
-        printf(info ? "%s" : "Key Frame: ", sw.video_file.c_str());
-        fflush(stdout);
+// Samples sw.frames key frames and prints the summary. Returns 0, or the error code of
+// a fatal decoding failure.
+int sample_video(AVPacket* packet, AVFrame* frame) {
+    sampling run;
+    run.pix_fmt = dec_ctx->pix_fmt;
+    run.g.width = std::max(dec_ctx->width, 0);
+    run.g.height = std::max(dec_ctx->height, 0);
+    run.g.band_w = run.g.width * sw.width_bands / 100;
+    run.g.band_h = run.g.height * sw.height_bands / 100;
+    run.image_size = static_cast<size_t>(2 * run.g.band_w) * (2 * run.g.band_h);
+    run.all_corners = (sw.flags & FLAG_ALL_CORNERS) != 0;
+    // all_corners mode reads up to thousands of key frames and reports only the crop
+    // line, so it keeps each sample's border box instead of its band image.
+    if (run.all_corners)
+        run.scratch.reset(new uint8_t[run.image_size ? run.image_size : 1]);
+    else
+        run.samples.resize(sw.frames);
 
-        bool summary = false;
-        int fatal_code = 0;
-        // The band image of the next capture, allocated while the decoder still holds its
-        // working memory (see below).
-        std::unique_ptr<uint8_t[]> next_image;
-        for (int i = 1; i <= sw.frames; ++i) {
-            if (seeking) {
-                int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
-                av_seek_frame(fmt_ctx.get(), -1, start_time + target, AVSEEK_FLAG_BACKWARD);
-                // Forget frames held from before the seek: the sample must be the key
-                // frame at or before this pass's seek point.
-                avcodec_flush_buffers(dec_ctx.get());
-            }
-            pass_end end = pass_end::read_error;
-            while (true) {
-                ret = av_read_frame(fmt_ctx.get(), packet.get());
-                if (ret == AVERROR_EOF) {
-                    end = pass_end::end_of_file;
-                    break;
-                }
-                if (ret < 0) {
-                    end = pass_end::read_error;
-                    break;
-                }
-                if (packet->stream_index != video_stream_index) {
-                    av_packet_unref(packet.get());
-                    continue;
-                }
-                av_log(nullptr, AV_LOG_DEBUG, "Demuxer gave frame of stream_index %d\n",
-                       packet->stream_index);
-                const bool key_packet = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-                ret = avcodec_send_packet(dec_ctx.get(), packet.get());
-                av_packet_unref(packet.get());
-                if (ret < 0) {
-                    av_log(nullptr, AV_LOG_ERROR, "Error while sending a packet to the decoder\n");
-                    end = pass_end::fatal;
-                    fatal_code = ret;
-                    break;
-                }
-                ret = avcodec_receive_frame(dec_ctx.get(), frame.get());
-                bool drained = false;
-                if (ret == AVERROR(EAGAIN) && key_packet) {
-                    // A decoder that reorders frames keeps the key frame until more
-                    // packets arrive; drain it now rather than read on to the next one.
-                    avcodec_send_packet(dec_ctx.get(), nullptr);
-                    ret = avcodec_receive_frame(dec_ctx.get(), frame.get());
-                    drained = true;
-                }
-                // Flushing frees the decoder's working memory, which it allocates again in
-                // the next pass. Taken after the flush, the band image would reuse that
-                // memory and leave the decoder fresh, unmapped pages to fault in every
-                // pass; taken before, the decoder keeps reusing its own.
-                if (ret >= 0 && !all_corners && !next_image)
-                    next_image.reset(new uint8_t[image_size ? image_size : 1]);
-                if (drained) {
-                    avcodec_flush_buffers(dec_ctx.get());
-                }
-                if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) continue;
-                if (ret < 0) {
-                    av_log(nullptr, AV_LOG_ERROR, "Error while decoding a frame\n");
-                    av_frame_unref(frame.get());
-                    return fatal(ret);
-                }
-                // A frame that is no key frame, or whose geometry changed since the decoder
-                // was opened, is no sample.
-                if (!is_key_frame(frame.get()) || frame->width != open_width ||
-                    frame->height != open_height || frame->format != pix_fmt) {
-                    av_frame_unref(frame.get());
-                    continue;
-                }
-                if (!info) printf("%d ", i);
-                fflush(stdout);
-                if (all_corners) {
-                    copy_bands(frame.get(), g, scratch.get());
-                    borders.push_back(
-                        sample_border(scratch.get(), 2 * g.band_w, 2 * g.band_h, sw.level_black));
-                } else {
-                    band_sample& s = samples[i - 1];
-                    s.image = std::move(next_image);
-                    s.corner_flags = 15;
-                    copy_bands(frame.get(), g, s.image.get());
-                }
-                av_frame_unref(frame.get());
-                end = pass_end::captured;
-                break;
-            }
-            if (end == pass_end::fatal) break;
-            if (end == pass_end::end_of_file) {
-                sw.frames = i - 1;
-                if (!all_corners) samples.resize(sw.frames);
-                summary = true;
-                break;
-            }
-            // A read error leaves this pass's record empty; the samples captured so far
-            // still make the summary when it was the last pass.
-            if (i == sw.frames) summary = true;
+    dec_ctx->skip_frame = AVDISCARD_NONKEY;
+    const int64_t duration = fmt_ctx->duration;
+    const bool known_duration = duration != AV_NOPTS_VALUE && duration > 0;
+    // Without a duration there is nothing to spread the seeks over: take the key frames
+    // in order from the start, as all_corners mode does.
+    const bool seeking = !run.all_corners && known_duration;
+    // Recordings (MPEG-TS above all) start at an arbitrary clock: count from there.
+    const int64_t start_time =
+        fmt_ctx->start_time != AV_NOPTS_VALUE && fmt_ctx->start_time > 0 ? fmt_ctx->start_time : 0;
+    const bool info = (sw.flags & FLAG_INFO) != 0;
+    printf(info ? "%s" : "Key Frame: ", sw.video_file.c_str());
+    fflush(stdout);
+
+    for (int i = 1; i <= sw.frames; ++i) {
+        if (seeking) {
+            int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
+            av_seek_frame(fmt_ctx.get(), -1, start_time + target, AVSEEK_FLAG_BACKWARD);
+            // Forget frames held from before the seek: the sample must be the key frame
+            // at or before this pass's seek point.
+            avcodec_flush_buffers(dec_ctx.get());
         }
-
-        if (summary) {
-            printf("\nSize: %dx%d\n", open_width, open_height);
-            if (!info) {
-                if (all_corners) {
-                    box crop = union_crop(borders.data(), static_cast<int>(borders.size()),
-                                          2 * g.band_w, 2 * g.band_h);
-                    print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
-                } else {
-                    crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, samples.data());
-                }
-            }
-            const int64_t shown = known_duration ? duration : 0;
-            int hours, minutes, seconds;
-            split_duration(shown, hours, minutes, seconds);
-            printf("Duration: %.3f (%02d:%02d:%02d) BitRate: %" PRId64 "\n",
-                   static_cast<double>(shown) / 1000000.0, hours, minutes, seconds,
-                   static_cast<int64_t>(fmt_ctx->bit_rate));
+        int code = 0;
+        switch (read_key_frame(run, packet, frame, code)) {
+        case pass_end::fatal:
+            return code;
+        case pass_end::end_of_file:
+            sw.frames = i - 1;
+            if (!run.all_corners) run.samples.resize(sw.frames);
+            print_summary(run, known_duration);
+            return 0;
+        case pass_end::captured:
+            if (!info) printf("%d ", i);
             fflush(stdout);
+            capture(run, frame, i);
+            av_frame_unref(frame);
+            break;
+        case pass_end::read_error:
+            break; // this pass's record stays empty
         }
-        if (fatal_code < 0) return fatal(fatal_code); // sending a packet failed
+    }
+    // The samples captured so far make the summary even when the last pass failed.
+    print_summary(run, known_duration);
+    return 0;
+}
+
+} // namespace
+
+int process_video(AVIOContext* io) {
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr packet(av_packet_alloc());
+    if (!frame || !packet) return error_report(AVERROR(ENOMEM));
+    auto fatal = [&](int code) {
+        release_all(frame, packet);
+        return error_report(code);
+    };
+
+    int ret = open_video(io);
+    if (ret < 0) return fatal(ret);
+    // Only 8-bit planar YUV 4:2:0 and 4:2:2 are sampled; other formats end here.
+    if (dec_ctx->pix_fmt == AV_PIX_FMT_YUV420P || dec_ctx->pix_fmt == AV_PIX_FMT_YUV422P) {
+        ret = sample_video(packet.get(), frame.get());
+        if (ret < 0) return fatal(ret);
     }
 
     ret = av_seek_frame(fmt_ctx.get(), -1, 0, 0);
