@@ -10,22 +10,23 @@
 namespace {
 
 // Noise everywhere except black (luma 0) on the frame rows for which `dark(y)` holds.
-video_spec barred(int width, int height, int frames, std::function<bool(int)> dark) {
-    video_spec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.frames = frames;
-    spec.luma = [=](int f, uint8_t* luma, int stride) {
+video_recipe barred(int width, int height, int frames, std::function<bool(int)> dark) {
+    video_recipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    recipe.luma = [=](int f, uint8_t* luma, int stride) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
                 luma[y * stride + x] = dark(y) ? 0 : noise_luma(f, x, y);
     };
-    return spec;
+    return recipe;
 }
 
-std::string make_video(const std::string& dir, const std::string& name, const video_spec& spec) {
+std::string make_video(const std::string& dir, const std::string& name,
+                       const video_recipe& recipe) {
     std::string path = dir + "/" + name;
-    std::string error = write_video(path, spec);
+    std::string error = write_video(path, recipe);
     EXPECT_EQ(error, "");
     return path;
 }
@@ -34,15 +35,15 @@ std::string make_video(const std::string& dir, const std::string& name, const vi
 // and 10 s have dark bars, of heights that single out the first and the last of them;
 // every other frame is bright. Five samples seek to exactly those seconds, so any other
 // frame sampled loses the crop line "crop=320:448:0:16" or changes it.
-video_spec marked_key_frames(video_codec codec) {
-    video_spec spec;
-    spec.width = 320;
-    spec.height = 480;
-    spec.frames = 144;
-    spec.fps = 12;
-    spec.gop = 12;
-    spec.codec = codec;
-    spec.luma = [](int f, uint8_t* luma, int stride) {
+video_recipe marked_key_frames(video_codec codec) {
+    video_recipe recipe;
+    recipe.width = 320;
+    recipe.height = 480;
+    recipe.frames = 144;
+    recipe.fps = 12;
+    recipe.gop = 12;
+    recipe.codec = codec;
+    recipe.luma = [](int f, uint8_t* luma, int stride) {
         int key = f % 12 == 0 ? f / 12 : -1;
         bool marked = key >= 2 && key <= 10 && key % 2 == 0;
         int top = marked ? 16 * (key / 2) : 0;
@@ -51,7 +52,7 @@ video_spec marked_key_frames(video_codec codec) {
             for (int x = 0; x < 320; ++x)
                 luma[y * stride + x] = y < top || y >= 480 - bottom ? 0 : 128;
     };
-    return spec;
+    return recipe;
 }
 
 // Standard output without the bit rate, which depends on the encoder.
@@ -137,16 +138,16 @@ TEST(Sampling, AllCornersKeepsNoBandImagesButFindsTheSameCrop) {
     static const int top[] = {6, 6, 4, 8, 10, 12}, bottom[] = {8, 8, 10, 6, 12, 10};
     static const int left[] = {10, 10, 12, 14, 8, 16}, right[] = {12, 12, 14, 10, 16, 6};
     std::string dir = fresh_dir("all_corners_same_crop");
-    video_spec spec;
-    spec.frames = 6;
-    spec.luma = [](int f, uint8_t* luma, int stride) {
+    video_recipe recipe;
+    recipe.frames = 6;
+    recipe.luma = [](int f, uint8_t* luma, int stride) {
         for (int y = 0; y < 90; ++y)
             for (int x = 0; x < 160; ++x) {
                 bool dark = y < top[f] || y >= 90 - bottom[f] || x < left[f] || x >= 160 - right[f];
                 luma[y * stride + x] = dark ? 0 : noise_luma(f, x, y);
             }
     };
-    std::string video = make_video(dir, "v.mkv", spec);
+    std::string video = make_video(dir, "v.mkv", recipe);
     run_result seeking = run_delogo({"-f", "5", video}, dir);
     run_result all = run_delogo({"-a", video}, dir);
     ASSERT_EQ(seeking.status, 0) << seeking.err;
@@ -162,8 +163,8 @@ TEST(Sampling, LongGopSamplesTheKeyFramesAtTheSeekPoints) {
     // sample, and no frame held from before a seek may stand in for the next one.
     for (video_codec codec : {video_codec::h264_gop, video_codec::mpeg4_gop}) {
         std::string dir = fresh_dir("long_gop");
-        video_spec spec = marked_key_frames(codec);
-        std::string video = make_video(dir, "v.mkv", spec);
+        video_recipe recipe = marked_key_frames(codec);
+        std::string video = make_video(dir, "v.mkv", recipe);
         run_result r = run_delogo({"-f", "5", video}, dir);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(lines_starting(r.out, "Key Frame"),
@@ -189,9 +190,9 @@ TEST(Sampling, SeeksCountFromTheStartTimeOfTheStream) {
 
 TEST(Sampling, OtherStreamsAreSkipped) {
     std::string dir = fresh_dir("with_audio");
-    video_spec spec = barred(160, 90, 6, [](int y) { return y < 4 || y >= 86; });
-    spec.with_audio = true;
-    std::string video = make_video(dir, "v.mkv", spec);
+    video_recipe recipe = barred(160, 90, 6, [](int y) { return y < 4 || y >= 86; });
+    recipe.with_audio = true;
+    std::string video = make_video(dir, "v.mkv", recipe);
     run_result r = run_delogo({"-f", "5", video}, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
@@ -261,9 +262,9 @@ TEST(Failures, MissingFileAudioOnlyAndUnsupportedFormat) {
 
     // Gray and 10-bit videos: stream dump and "Finished" only, exit 0.
     for (const char* format : {"gray", "yuv420p10le"}) {
-        video_spec spec = barred(64, 48, 3, [](int) { return false; });
-        spec.pix_fmt = format;
-        std::string video = make_video(dir, std::string(format) + ".mkv", spec);
+        video_recipe recipe = barred(64, 48, 3, [](int) { return false; });
+        recipe.pix_fmt = format;
+        std::string video = make_video(dir, std::string(format) + ".mkv", recipe);
         r = run_delogo({video}, dir);
         EXPECT_EQ(r.status, 0) << format;
         EXPECT_EQ(r.out, "") << format;

@@ -15,7 +15,7 @@ enum class video_codec {
     h264_gop,  // lossy H.264 with B-frames, a key frame every `gop` frames (Matroska)
 };
 
-struct video_spec {
+struct video_recipe {
     int width = 160;
     int height = 90;
     int frames = 8;
@@ -30,7 +30,7 @@ struct video_spec {
 };
 
 // Encodes the video to `path`. Returns an empty string on success, else the error.
-std::string write_video(const std::string& path, const video_spec& spec);
+std::string write_video(const std::string& path, const video_recipe& recipe);
 
 // Writes a file with a single audio stream and no video.
 std::string write_audio_only(const std::string& path, double seconds);

@@ -23,13 +23,13 @@ void small_logo(int f, uint8_t* luma, int stride) {
 }
 
 std::string small_logo_video(const std::string& dir) {
-    video_spec spec;
-    spec.width = 160;
-    spec.height = 90;
-    spec.frames = 6;
-    spec.luma = small_logo;
+    video_recipe recipe;
+    recipe.width = 160;
+    recipe.height = 90;
+    recipe.frames = 6;
+    recipe.luma = small_logo;
     std::string path = dir + "/logo.mkv";
-    EXPECT_EQ(write_video(path, spec), "");
+    EXPECT_EQ(write_video(path, recipe), "");
     return path;
 }
 
@@ -131,18 +131,18 @@ TEST(LogoRun, FfmpegAcceptsThePrintedFilters) {
 TEST(LogoRun, MaskPictureOfAWidthThatIsNoMultipleOfEight) {
     // 704 pixels wide: bands of 246 columns, a band image 492 wide.
     std::string dir = fresh_dir("logo_704");
-    video_spec spec;
-    spec.width = 704;
-    spec.height = 576;
-    spec.frames = 6;
-    spec.luma = [](int f, uint8_t* luma, int stride) {
+    video_recipe recipe;
+    recipe.width = 704;
+    recipe.height = 576;
+    recipe.frames = 6;
+    recipe.luma = [](int f, uint8_t* luma, int stride) {
         for (int y = 0; y < 576; ++y)
             for (int x = 0; x < 704; ++x) {
                 bool logo = y >= 30 && y < 60 && x >= 600 && x < 660;
                 luma[y * stride + x] = logo ? 235 : noise_luma(f, x, y);
             }
     };
-    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "5", "-m", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.out, "crop=").size(), 0u);
@@ -197,16 +197,16 @@ TEST(LogoRun, TwoRectanglesCoverAnLShapedLogo) {
                (y >= 36 && y <= 45 && x >= 560 && x <= 609);
     };
     std::string dir = fresh_dir("logo_two_rectangles");
-    video_spec spec;
-    spec.width = 640;
-    spec.height = 360;
-    spec.frames = 6;
-    spec.luma = [&](int f, uint8_t* luma, int stride) {
+    video_recipe recipe;
+    recipe.width = 640;
+    recipe.height = 360;
+    recipe.frames = 6;
+    recipe.luma = [&](int f, uint8_t* luma, int stride) {
         for (int y = 0; y < 360; ++y)
             for (int x = 0; x < 640; ++x)
                 luma[y * stride + x] = logo(x, y) ? 235 : noise_luma(f, x, y);
     };
-    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "5", "-2", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<printed_rect> rects = delogo_rects(r.out);
@@ -261,11 +261,11 @@ TEST(LogoRun, CannyFindsASharpLogoOnAMovingTexture) {
     auto logo = [](int x, int y) { return x >= 40 && x < 100 && y >= 300 && y < 340; };
     auto slot = [](int x, int y) { return x >= 52 && x < 88 && y >= 312 && y < 328; };
     std::string dir = fresh_dir("logo_canny");
-    video_spec spec;
-    spec.width = 640;
-    spec.height = 360;
-    spec.frames = 12;
-    spec.luma = [&](int f, uint8_t* luma, int stride) {
+    video_recipe recipe;
+    recipe.width = 640;
+    recipe.height = 360;
+    recipe.frames = 12;
+    recipe.luma = [&](int f, uint8_t* luma, int stride) {
         for (int y = 0; y < 360; ++y)
             for (int x = 0; x < 640; ++x) {
                 double v =
@@ -274,7 +274,7 @@ TEST(LogoRun, CannyFindsASharpLogoOnAMovingTexture) {
                 luma[y * stride + x] = static_cast<uint8_t>(v);
             }
     };
-    ASSERT_EQ(write_video(dir + "/v.mkv", spec), "");
+    ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "10", "-y", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<printed_rect> rects = delogo_rects(r.out);

@@ -35,30 +35,30 @@ void logo_luma(int width, int height, int f, uint8_t* luma, int stride) {
         }
 }
 
-video_spec logo_spec(int width, int height, int frames) {
-    video_spec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.frames = frames;
-    spec.luma = [=](int f, uint8_t* luma, int stride) {
+video_recipe logo_spec(int width, int height, int frames) {
+    video_recipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    recipe.luma = [=](int f, uint8_t* luma, int stride) {
         logo_luma(width, height, f, luma, stride);
     };
-    return spec;
+    return recipe;
 }
 
 // Flat luma `level` with black rows where `dark(y)` holds.
-video_spec flat_spec(int width, int height, int frames, uint8_t level,
-                     std::function<bool(int)> dark) {
-    video_spec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.frames = frames;
-    spec.luma = [=](int, uint8_t* luma, int stride) {
+video_recipe flat_spec(int width, int height, int frames, uint8_t level,
+                       std::function<bool(int)> dark) {
+    video_recipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    recipe.luma = [=](int, uint8_t* luma, int stride) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
                 luma[y * stride + x] = dark(y) ? 0 : level;
     };
-    return spec;
+    return recipe;
 }
 
 std::string read_file(const std::string& path) {
@@ -86,8 +86,9 @@ std::string ffmpeg(const std::string& args, const std::string& dir) {
 }
 
 // An H.264 elementary stream (Annex B, in-band parameter sets, no timestamps) of a video.
-std::string h264_stream(const std::string& dir, const std::string& name, const video_spec& spec) {
-    video_spec h264 = spec;
+std::string h264_stream(const std::string& dir, const std::string& name,
+                        const video_recipe& recipe) {
+    video_recipe h264 = recipe;
     h264.codec = video_codec::h264_gop;
     std::string error = write_video(dir + "/" + name + ".mkv", h264);
     if (error.empty()) error = ffmpeg("-i " + name + ".mkv -c copy -f h264 " + name + ".h264", dir);
@@ -232,11 +233,11 @@ TEST(BadFiles, MutatedVideosEndCleanly) {
     // ranges and truncations at fixed seeds, run with a rotating set of options.
     std::string src = fresh_dir("bad_files_sources");
     std::vector<std::string> sources;
-    video_spec spec = logo_spec(160, 90, 24);
-    spec.fps = 6;
-    spec.gop = 6;
+    video_recipe recipe = logo_spec(160, 90, 24);
+    recipe.fps = 6;
+    recipe.gop = 6;
     for (video_codec codec : {video_codec::ffv1, video_codec::mpeg4_gop, video_codec::h264_gop}) {
-        video_spec s = spec;
+        video_recipe s = recipe;
         s.codec = codec;
         if (codec == video_codec::ffv1) s.frames = 6;
         std::string name = "src" + std::to_string(sources.size()) + ".mkv";
@@ -351,17 +352,17 @@ TEST(Inputs, TinyAndOddFrameSizes) {
         {"-W", "48", "-H", "48", "-m", "-k", "100", "-z", "20"}};
     for (auto [width, height] : {std::pair{2, 2}, {16, 16}, {33, 17}}) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        video_spec spec;
-        spec.width = width;
-        spec.height = height;
-        spec.frames = 6;
-        spec.luma = [=](int f, uint8_t* luma, int stride) {
+        video_recipe recipe;
+        recipe.width = width;
+        recipe.height = height;
+        recipe.frames = 6;
+        recipe.luma = [=](int f, uint8_t* luma, int stride) {
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x)
                     luma[y * stride + x] = noise_luma(f, x, y);
         };
         const std::string video = dir + "/" + size + ".mkv";
-        ASSERT_EQ(write_video(video, spec), "") << size;
+        ASSERT_EQ(write_video(video, recipe), "") << size;
         for (std::vector<std::string> args : option_sets) {
             args.insert(args.begin(), {"-f", "5"});
             args.push_back(video);
@@ -389,9 +390,9 @@ TEST(Inputs, FrameSizeChangingMidStreamKeepsTheOpeningSize) {
     // of 20 rows (crop=320:140:0:20) and four key frames; the 160 x 90 part is bright.
     std::string dir = fresh_dir("size_change");
     auto bars = [](int y) { return y < 20 || y >= 160; };
-    video_spec large = flat_spec(320, 180, 48, 128, bars);
-    video_spec small = flat_spec(160, 90, 48, 200, [](int) { return false; });
-    for (video_spec* s : {&large, &small}) {
+    video_recipe large = flat_spec(320, 180, 48, 128, bars);
+    video_recipe small = flat_spec(160, 90, 48, 200, [](int) { return false; });
+    for (video_recipe* s : {&large, &small}) {
         s->fps = 12;
         s->gop = 12;
     }
@@ -474,7 +475,7 @@ TEST(Inputs, EnormousClaimedFrameIsRefused) {
         EXPECT_EQ(r.out, "");
     }
     // The cap leaves room for 8K.
-    video_spec uhd = flat_spec(7680, 4320, 2, 128, [](int y) { return y < 100; });
+    video_recipe uhd = flat_spec(7680, 4320, 2, 128, [](int y) { return y < 100; });
     uhd.codec = video_codec::mpeg4_gop;
     ASSERT_EQ(write_video(dir + "/uhd.mkv", uhd), "");
     run_result r = run_delogo({"-i", "uhd.mkv"}, dir, 120);
@@ -488,20 +489,20 @@ TEST(Inputs, StreamWithoutDurationIsSampledFromTheStart) {
     // of six frames with B-frames; only the first five key frames have a 20-row bar on
     // top, so five samples in order crop it and any later key frame would undo the crop.
     std::string dir = fresh_dir("no_duration");
-    video_spec spec;
-    spec.width = 320;
-    spec.height = 180;
-    spec.frames = 48;
-    spec.fps = 6;
-    spec.gop = 6;
-    spec.luma = [](int f, uint8_t* luma, int stride) {
+    video_recipe recipe;
+    recipe.width = 320;
+    recipe.height = 180;
+    recipe.frames = 48;
+    recipe.fps = 6;
+    recipe.gop = 6;
+    recipe.luma = [](int f, uint8_t* luma, int stride) {
         const bool barred = f % 6 == 0 && f / 6 < 5;
         const uint8_t level = (f / 6) % 2 ? 220 : 100; // nothing stays still
         for (int y = 0; y < 180; ++y)
             for (int x = 0; x < 320; ++x)
                 luma[y * stride + x] = barred && y < 20 ? 0 : level;
     };
-    const std::string stream = h264_stream(dir, "raw", spec);
+    const std::string stream = h264_stream(dir, "raw", recipe);
     run_result r = run_delogo({"-f", "5", stream}, dir, 120);
     expect_clean_end(r, dir, "raw -f 5");
     EXPECT_EQ(r.status, 0) << tail(r.err);

@@ -115,44 +115,44 @@ uint8_t noise_luma(int frame, int x, int y) {
     return static_cast<uint8_t>(40 + h % 40 + (frame % 2 ? 140 : 0));
 }
 
-std::string write_video(const std::string& path, const video_spec& spec) {
+std::string write_video(const std::string& path, const video_recipe& recipe) {
     AVFormatContext* raw = nullptr;
     int ret = avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str());
     output_ptr oc(raw);
     if (ret < 0 || !oc) return av_error("output context", ret);
 
-    const char* encoder_name = spec.codec == video_codec::ffv1        ? "ffv1"
-                               : spec.codec == video_codec::mpeg4_gop ? "mpeg4"
-                                                                      : "libx264";
+    const char* encoder_name = recipe.codec == video_codec::ffv1        ? "ffv1"
+                               : recipe.codec == video_codec::mpeg4_gop ? "mpeg4"
+                                                                        : "libx264";
     const AVCodec* codec = avcodec_find_encoder_by_name(encoder_name);
     if (!codec) return std::string("no encoder ") + encoder_name;
-    AVPixelFormat pix_fmt = av_get_pix_fmt(spec.pix_fmt.c_str());
-    if (pix_fmt == AV_PIX_FMT_NONE) return "unknown pixel format " + spec.pix_fmt;
+    AVPixelFormat pix_fmt = av_get_pix_fmt(recipe.pix_fmt.c_str());
+    if (pix_fmt == AV_PIX_FMT_NONE) return "unknown pixel format " + recipe.pix_fmt;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix_fmt);
 
     AVStream* stream = avformat_new_stream(oc.get(), nullptr);
     codec_ptr ctx(avcodec_alloc_context3(codec));
     if (!stream || !ctx) return "out of memory";
-    ctx->width = spec.width;
-    ctx->height = spec.height;
+    ctx->width = recipe.width;
+    ctx->height = recipe.height;
     ctx->pix_fmt = pix_fmt;
-    ctx->time_base = AVRational{1, spec.fps};
-    ctx->framerate = AVRational{spec.fps, 1};
+    ctx->time_base = AVRational{1, recipe.fps};
+    ctx->framerate = AVRational{recipe.fps, 1};
     ctx->thread_count = 1;
-    if (spec.codec == video_codec::ffv1) {
+    if (recipe.codec == video_codec::ffv1) {
         ctx->gop_size = 1;
-    } else if (spec.codec == video_codec::mpeg4_gop) {
-        ctx->gop_size = spec.gop;
+    } else if (recipe.codec == video_codec::mpeg4_gop) {
+        ctx->gop_size = recipe.gop;
         ctx->max_b_frames = 0;
         ctx->flags |= AV_CODEC_FLAG_QSCALE;
         ctx->global_quality = FF_QP2LAMBDA * 2;
     } else {
-        ctx->gop_size = spec.gop;
+        ctx->gop_size = recipe.gop;
         ctx->max_b_frames = 2;
         av_opt_set(ctx->priv_data, "preset", "veryfast", 0);
         av_opt_set(ctx->priv_data, "crf", "12", 0);
-        std::string params = "keyint=" + std::to_string(spec.gop) +
-                             ":min-keyint=" + std::to_string(spec.gop) +
+        std::string params = "keyint=" + std::to_string(recipe.gop) +
+                             ":min-keyint=" + std::to_string(recipe.gop) +
                              ":scenecut=0:bframes=2:b-pyramid=none:threads=1";
         av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
     }
@@ -164,7 +164,7 @@ std::string write_video(const std::string& path, const video_spec& spec) {
     // Optional silent audio, one packet per video frame, to interleave another stream.
     AVStream* audio_stream = nullptr;
     codec_ptr audio;
-    if (spec.with_audio) {
+    if (recipe.with_audio) {
         std::string error = add_audio(oc.get(), audio, audio_stream);
         if (!error.empty()) return error;
     }
@@ -177,30 +177,30 @@ std::string write_video(const std::string& path, const video_spec& spec) {
     packet_ptr pkt(av_packet_alloc());
     if (!frame || !pkt) return "out of memory";
     frame->format = pix_fmt;
-    frame->width = spec.width;
-    frame->height = spec.height;
+    frame->width = recipe.width;
+    frame->height = recipe.height;
     if ((ret = av_frame_get_buffer(frame.get(), 0)) < 0) return av_error("frame buffer", ret);
 
     const int depth = desc->comp[0].depth;
-    std::vector<uint8_t> luma(static_cast<size_t>(spec.width) * spec.height);
-    for (int i = 0; i < spec.frames; ++i) {
+    std::vector<uint8_t> luma(static_cast<size_t>(recipe.width) * recipe.height);
+    for (int i = 0; i < recipe.frames; ++i) {
         if ((ret = av_frame_make_writable(frame.get())) < 0) return av_error("writable", ret);
         std::fill(luma.begin(), luma.end(), 128);
-        if (spec.luma) spec.luma(i, luma.data(), spec.width);
-        for (int y = 0; y < spec.height; ++y) {
-            const uint8_t* src = luma.data() + static_cast<size_t>(y) * spec.width;
+        if (recipe.luma) recipe.luma(i, luma.data(), recipe.width);
+        for (int y = 0; y < recipe.height; ++y) {
+            const uint8_t* src = luma.data() + static_cast<size_t>(y) * recipe.width;
             if (depth <= 8) {
-                memcpy(frame->data[0] + y * frame->linesize[0], src, spec.width);
+                memcpy(frame->data[0] + y * frame->linesize[0], src, recipe.width);
             } else {
                 uint16_t* dst =
                     reinterpret_cast<uint16_t*>(frame->data[0] + y * frame->linesize[0]);
-                for (int x = 0; x < spec.width; ++x)
+                for (int x = 0; x < recipe.width; ++x)
                     dst[x] = static_cast<uint16_t>(src[x] << (depth - 8));
             }
         }
         for (int plane = 1; plane < 3 && desc->nb_components >= 3; ++plane) {
-            int ch = AV_CEIL_RSHIFT(spec.height, desc->log2_chroma_h);
-            int cw = AV_CEIL_RSHIFT(spec.width, desc->log2_chroma_w);
+            int ch = AV_CEIL_RSHIFT(recipe.height, desc->log2_chroma_h);
+            int cw = AV_CEIL_RSHIFT(recipe.width, desc->log2_chroma_w);
             for (int y = 0; y < ch; ++y) {
                 uint8_t* row = frame->data[plane] + y * frame->linesize[plane];
                 if (depth <= 8) {
@@ -216,7 +216,7 @@ std::string write_video(const std::string& path, const video_spec& spec) {
         if ((ret = encode(ctx.get(), frame.get(), oc.get(), stream, pkt.get())) < 0)
             return av_error("encode", ret);
         if (audio) {
-            const int count = 8000 / spec.fps;
+            const int count = 8000 / recipe.fps;
             std::string error = write_silence(audio.get(), static_cast<int64_t>(i) * count, count,
                                               oc.get(), audio_stream, pkt.get());
             if (!error.empty()) return error;
