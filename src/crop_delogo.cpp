@@ -657,14 +657,19 @@ void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
     // they come. The running union already holds the starting box, so handing it to
     // union_crop alone gives the same box as handing over every sample's.
     box gathered{band_h2 / 2, band_h2 / 2 + 1, band_w2 / 2, band_w2 / 2 + 1};
+    int captured = 0;
     for (int s = 0; s < frames; ++s) {
         if (!samples[s].image) continue;
+        ++captured;
         const box b = sample_border(samples[s].image.get(), band_w2, band_h2, sw.level_black);
         gathered.top = std::min(gathered.top, b.top);
         gathered.bottom = std::max(gathered.bottom, b.bottom);
         gathered.left = std::min(gathered.left, b.left);
         gathered.right = std::max(gathered.right, b.right);
     }
+    // Without a single picture there is nothing to crop and no logo to look for; the
+    // starting box alone would make a crop line of the frame's middle.
+    if (captured == 0) return;
     const box crop = union_crop(&gathered, 1, band_w2, band_h2);
     print_crop(crop, band_w2, band_h2, frame_width, frame_height);
 

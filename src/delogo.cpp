@@ -451,9 +451,12 @@ void print_summary(const sampling& run, bool known_duration) {
     printf("\nSize: %dx%d\n", g.width, g.height);
     if (!(sw.flags & FLAG_INFO)) {
         if (run.all_corners) {
-            box crop = union_crop(run.borders.data(), static_cast<int>(run.borders.size()),
-                                  2 * g.band_w, 2 * g.band_h);
-            print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
+            // As in the analysis: no crop line without a single picture.
+            if (!run.borders.empty()) {
+                box crop = union_crop(run.borders.data(), static_cast<int>(run.borders.size()),
+                                      2 * g.band_w, 2 * g.band_h);
+                print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
+            }
         } else {
             crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data());
         }

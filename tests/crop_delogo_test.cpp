@@ -99,7 +99,9 @@ int small_video(int s, int x, int y) {
 
 // ---- Border crop ------------------------------------------------------------------
 
+// The crop line as the all_corners path prints it from per-sample border boxes.
 std::string crop_line(int band_w2, int band_h2, int fw, int fh, const std::vector<box>& borders) {
+    if (borders.empty()) return "";
     box crop = union_crop(borders.data(), static_cast<int>(borders.size()), band_w2, band_h2);
     testing::internal::CaptureStdout();
     print_crop(crop, band_w2, band_h2, fw, fh);
@@ -188,11 +190,14 @@ TEST(CropBox, MostGenerousSampleWins) {
     expect_box(union_crop(both, 2, 64, 32), 0, 32, 0, 64);
 }
 
-TEST(CropBox, NoSamplesGivesCentrePoint) {
+TEST(CropBox, NoPictureNoCropLine) {
     settings_reset reset;
     expect_box(union_crop(nullptr, 0, 112, 32), 16, 16, 56, 56);
-    EXPECT_EQ(run_analysis(112, 32, 160, 90, {}), "crop=48:58:56:16\n");
+    // The starting box alone is no finding: it would crop to the frame's middle.
+    EXPECT_EQ(run_analysis(112, 32, 160, 90, {}), "");
     EXPECT_EQ(run_analysis(0, 0, 20, 10, {}), "");
+    std::vector<band_sample> failed_passes(3); // every pass failed: no band image
+    EXPECT_EQ(run_analysis(112, 32, 160, 90, failed_passes), "");
 }
 
 // The border box as first defined: every candidate row and column tested pixel by pixel.
