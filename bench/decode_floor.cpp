@@ -24,22 +24,11 @@ extern "C" {
 
 namespace {
 
-// The tool's cap on the decoders' frame size, in pixels.
-constexpr int64_t max_frame_pixels = int64_t{8192} * 8192;
-
 int fail(const char* what, int code) {
     char text[64] = {0};
     av_strerror(code, text, sizeof text);
     fprintf(stderr, "decode_floor: %s: %s\n", what, text);
     return 1;
-}
-
-bool is_key_frame(const AVFrame* frame) {
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
-    return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
-#else
-    return frame->key_frame != 0;
-#endif
 }
 
 // What one pass read.

@@ -1,7 +1,9 @@
-// Owners of FFmpeg objects for the code that drives FFmpeg (the command-line module, and
-// the tests and benchmarks that encode, decode or time videos).
+// Owners of FFmpeg objects, and the few decoding facts shared by the code that drives
+// FFmpeg (the command-line module, and the tests and benchmarks that encode, decode or
+// time videos).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 extern "C" {
@@ -26,3 +28,16 @@ using input_ptr = std::unique_ptr<AVFormatContext, input_closer>; // from avform
 using codec_ptr = std::unique_ptr<AVCodecContext, codec_freer>;
 using frame_ptr = std::unique_ptr<AVFrame, frame_freer>;
 using packet_ptr = std::unique_ptr<AVPacket, packet_freer>;
+
+// The largest frame the decoders may allocate, in pixels: a damaged or hostile header can
+// claim a frame of gigabytes, and no broadcast picture comes near 8192 x 8192.
+constexpr int64_t max_frame_pixels = int64_t{8192} * 8192;
+
+// Whether a decoded frame is a key frame (the flag moved into `flags` in later FFmpeg).
+inline bool is_key_frame(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+    return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
+#else
+    return frame->key_frame != 0;
+#endif
+}

@@ -268,14 +268,6 @@ int error_report(int code) {
     return 1;
 }
 
-bool is_key_frame(const AVFrame* frame) {
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
-    return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
-#else
-    return frame->key_frame != 0;
-#endif
-}
-
 // Band geometry of the run, from the decoder's frame size at open time.
 struct band_geometry {
     int width, height; // frame size
@@ -298,9 +290,6 @@ void copy_bands(const AVFrame* frame, const band_geometry& g, uint8_t* image) {
         out += band_w2;
     }
 }
-
-// The largest frame the decoder is allowed to allocate, in pixels.
-constexpr int64_t max_frame_pixels = int64_t{8192} * 8192;
 
 // Opens sw.video_file (through `io` when given), finds the best video stream and opens
 // its decoder into the globals, logging what failed. Returns 0 or FFmpeg's error code.
@@ -349,8 +338,7 @@ int open_video(AVIOContext* io) {
     dec_ctx.reset(avcodec_alloc_context3(decoder));
     if (!dec_ctx) return AVERROR(ENOMEM);
     avcodec_parameters_to_context(dec_ctx.get(), fmt_ctx->streams[video_stream_index]->codecpar);
-    // A damaged or hostile header can claim a frame of gigabytes; no broadcast picture
-    // comes near 8192 x 8192, so the decoder refuses anything larger.
+    // Refuse frames beyond the cap before the decoder allocates them.
     dec_ctx->max_pixels = max_frame_pixels;
     if ((ret = avcodec_open2(dec_ctx.get(), decoder, nullptr)) < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
