@@ -47,8 +47,8 @@ void program_options(int argc, char** argv);
 // Prints the help text for program name `prog` (values shown are sw's) and exits 0.
 [[noreturn]] void usage(const char* prog);
 
-// A duration of `microseconds rounded to whole seconds and split into
-// hours, minutes and seconds as the duration line prints them.
+// A duration in microseconds, rounded to whole seconds (half up) and split into hours,
+// minutes and seconds as the duration line prints them.
 void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds);
 
 struct AVIOContext;
