@@ -350,6 +350,39 @@ TEST(Hysteresis, LongSnakeNeedsNoDeepRecursion) {
     EXPECT_EQ(expected, edges);
 }
 
+TEST(Hysteresis, SpiralIsMarkedFromOnePixelUpToALowPixel) {
+    // A square spiral of candidates winding inwards from (1, 1); following from its first
+    // pixel marks all of it, unless a pixel of magnitude exactly `low` cuts it there.
+    const int w = 24, rows = 24;
+    // Arms right, down, left, up, each pair of parallel arms two pixels apart.
+    std::vector<std::pair<int, int>> path{{1, 1}};
+    const int dx[] = {1, 0, -1, 0}, dy[] = {0, 1, 0, -1};
+    int h = w - 3, v = rows - 3;
+    for (int arm = 0;; ++arm) {
+        int length = arm % 2 == 0 ? h : v;
+        if (arm >= 2) (arm % 2 == 0 ? h : v) -= 2, length -= 2;
+        if (length <= 0) break;
+        for (int k = 0; k < length; ++k)
+            path.push_back({path.back().first + dx[arm % 4], path.back().second + dy[arm % 4]});
+    }
+    for (int cut : {-1, static_cast<int>(path.size() / 2)}) {
+        std::vector<int16_t> mag(size_t(w) * rows, 0);
+        std::vector<uint8_t> map(mag.size(), 255);
+        for (size_t i = 0; i < path.size(); ++i) {
+            const size_t at = size_t(path[i].second) * w + path[i].first;
+            map[at] = 128;
+            mag[at] = static_cast<int16_t>(int(i) == cut ? 50 : 100);
+        }
+        const size_t start = size_t(path[0].second) * w + path[0].first;
+        map[start] = 0;
+        follow_edges(&map[start], &mag[start], 50, w);
+        for (size_t i = 0; i < path.size(); ++i) {
+            const size_t at = size_t(path[i].second) * w + path[i].first;
+            ASSERT_EQ(map[at], cut < 0 || int(i) < cut ? 0 : 128) << "cut " << cut << " at " << i;
+        }
+    }
+}
+
 TEST_F(CannyLogo, ThresholdsAtTheEndsAndNoSampleTakingPart) {
     std::vector<band_sample> samples;
     samples.push_back(textured_sample(w2, h2, 3));
