@@ -11,16 +11,9 @@ namespace {
 
 // Noise everywhere except black (luma 0) on the frame rows for which `dark(y)` holds.
 video_recipe barred(int width, int height, int frames, std::function<bool(int)> dark) {
-    video_recipe recipe;
-    recipe.width = width;
-    recipe.height = height;
-    recipe.frames = frames;
-    recipe.luma = [=](int f, uint8_t* luma, int stride) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                luma[y * stride + x] = dark(y) ? 0 : noise_luma(f, x, y);
-    };
-    return recipe;
+    return pixel_video(width, height, frames, [=](int f, int x, int y) -> uint8_t {
+        return dark(y) ? 0 : noise_luma(f, x, y);
+    });
 }
 
 std::string make_video(const std::string& dir, const std::string& name,

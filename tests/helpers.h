@@ -29,6 +29,10 @@ struct video_recipe {
     std::function<void(int index, uint8_t* luma, int stride)> luma;
 };
 
+// A recipe whose luma at (x, y) of frame f is at(f, x, y).
+video_recipe pixel_video(int width, int height, int frames,
+                         std::function<uint8_t(int f, int x, int y)> at);
+
 // Encodes the video to `path`. Returns an empty string on success, else the error.
 std::string write_video(const std::string& path, const video_recipe& recipe);
 

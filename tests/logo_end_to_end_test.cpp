@@ -12,24 +12,15 @@ namespace {
 
 // 160 x 90 frames, black bars on rows 0-3 and 86-89, a logo of luma 235 on rows 8-13,
 // columns 130-145, and noise that changes every pixel between frames elsewhere.
-void small_logo(int f, uint8_t* luma, int stride) {
-    for (int y = 0; y < 90; ++y)
-        for (int x = 0; x < 160; ++x) {
-            uint8_t v = noise_luma(f, x, y);
-            if (y < 4 || y >= 86) v = 0;
-            if (y >= 8 && y <= 13 && x >= 130 && x <= 145) v = 235;
-            luma[y * stride + x] = v;
-        }
+uint8_t small_logo(int f, int x, int y) {
+    if (y < 4 || y >= 86) return 0;
+    if (y >= 8 && y <= 13 && x >= 130 && x <= 145) return 235;
+    return noise_luma(f, x, y);
 }
 
 std::string small_logo_video(const std::string& dir) {
-    video_recipe recipe;
-    recipe.width = 160;
-    recipe.height = 90;
-    recipe.frames = 6;
-    recipe.luma = small_logo;
     std::string path = dir + "/logo.mkv";
-    EXPECT_EQ(write_video(path, recipe), "");
+    EXPECT_EQ(write_video(path, pixel_video(160, 90, 6, small_logo)), "");
     return path;
 }
 
@@ -131,17 +122,9 @@ TEST(LogoRun, FfmpegAcceptsThePrintedFilters) {
 TEST(LogoRun, MaskPictureOfAWidthThatIsNoMultipleOfEight) {
     // 704 pixels wide: bands of 246 columns, a band image 492 wide.
     std::string dir = fresh_dir("logo_704");
-    video_recipe recipe;
-    recipe.width = 704;
-    recipe.height = 576;
-    recipe.frames = 6;
-    recipe.luma = [](int f, uint8_t* luma, int stride) {
-        for (int y = 0; y < 576; ++y)
-            for (int x = 0; x < 704; ++x) {
-                bool logo = y >= 30 && y < 60 && x >= 600 && x < 660;
-                luma[y * stride + x] = logo ? 235 : noise_luma(f, x, y);
-            }
-    };
+    video_recipe recipe = pixel_video(704, 576, 6, [](int f, int x, int y) -> uint8_t {
+        return y >= 30 && y < 60 && x >= 600 && x < 660 ? 235 : noise_luma(f, x, y);
+    });
     ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "5", "-m", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -197,15 +180,9 @@ TEST(LogoRun, TwoRectanglesCoverAnLShapedLogo) {
                (y >= 36 && y <= 45 && x >= 560 && x <= 609);
     };
     std::string dir = fresh_dir("logo_two_rectangles");
-    video_recipe recipe;
-    recipe.width = 640;
-    recipe.height = 360;
-    recipe.frames = 6;
-    recipe.luma = [&](int f, uint8_t* luma, int stride) {
-        for (int y = 0; y < 360; ++y)
-            for (int x = 0; x < 640; ++x)
-                luma[y * stride + x] = logo(x, y) ? 235 : noise_luma(f, x, y);
-    };
+    video_recipe recipe = pixel_video(640, 360, 6, [&](int f, int x, int y) -> uint8_t {
+        return logo(x, y) ? 235 : noise_luma(f, x, y);
+    });
     ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "5", "-2", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -261,19 +238,11 @@ TEST(LogoRun, CannyFindsASharpLogoOnAMovingTexture) {
     auto logo = [](int x, int y) { return x >= 40 && x < 100 && y >= 300 && y < 340; };
     auto slot = [](int x, int y) { return x >= 52 && x < 88 && y >= 312 && y < 328; };
     std::string dir = fresh_dir("logo_canny");
-    video_recipe recipe;
-    recipe.width = 640;
-    recipe.height = 360;
-    recipe.frames = 12;
-    recipe.luma = [&](int f, uint8_t* luma, int stride) {
-        for (int y = 0; y < 360; ++y)
-            for (int x = 0; x < 640; ++x) {
-                double v =
-                    128 + 70 * std::sin((x + 37.0 * f) * 0.06) * std::cos((y - 23.0 * f) * 0.08);
-                if (logo(x, y)) v = slot(x, y) ? 16 : 235;
-                luma[y * stride + x] = static_cast<uint8_t>(v);
-            }
-    };
+    video_recipe recipe = pixel_video(640, 360, 12, [&](int f, int x, int y) -> uint8_t {
+        if (logo(x, y)) return slot(x, y) ? 16 : 235;
+        return static_cast<uint8_t>(128 + 70 * std::sin((x + 37.0 * f) * 0.06) *
+                                              std::cos((y - 23.0 * f) * 0.08));
+    });
     ASSERT_EQ(write_video(dir + "/v.mkv", recipe), "");
     run_result r = run_delogo({"-f", "10", "-y", "v.mkv"}, dir);
     ASSERT_EQ(r.status, 0) << r.err;

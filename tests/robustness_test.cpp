@@ -26,23 +26,10 @@ namespace {
 
 const std::string logo_line = "delogo=x=126:y=4:w=24:h=11 corner 1";
 
-video_recipe pixels(int width, int height, int frames, std::function<uint8_t(int, int, int)> at) {
-    video_recipe recipe;
-    recipe.width = width;
-    recipe.height = height;
-    recipe.frames = frames;
-    recipe.luma = [=](int f, uint8_t* luma, int stride) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                luma[y * stride + x] = at(f, x, y);
-    };
-    return recipe;
-}
-
 // 160 x 90 noise with black bars on the first and last four rows and a still logo of luma
 // 235 on rows 8-13, columns 130-145: "crop=160:82:0:4" and `logo_line`.
 video_recipe logo_video(int frames) {
-    return pixels(160, 90, frames, [](int f, int x, int y) -> uint8_t {
+    return pixel_video(160, 90, frames, [](int f, int x, int y) -> uint8_t {
         if (y < 4 || y >= 86) return 0;
         return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235 : noise_luma(f, x, y);
     });
@@ -292,7 +279,7 @@ TEST(Inputs, TinyAndOddFrameSizes) {
     for (auto [width, height] : {std::pair{2, 2}, {16, 16}, {33, 17}}) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         const std::string video = dir + "/" + size + ".mkv";
-        ASSERT_EQ(write_video(video, pixels(width, height, 6, noise_luma)), "") << size;
+        ASSERT_EQ(write_video(video, pixel_video(width, height, 6, noise_luma)), "") << size;
         for (const std::string& options : option_sets) {
             run_result r = run_checked(dir, "-f 5 " + options, video);
             EXPECT_EQ(lines_starting(r.out, "Size: "), lines{"Size: " + size}) << options;
@@ -309,9 +296,9 @@ TEST(Inputs, FrameSizeChangingMidStreamKeepsTheOpeningSize) {
     // stream: only frames of the size the decoder opened with are samples. The 320 x 180
     // part has bars of 20 rows and four key frames; the 160 x 90 part is bright.
     std::string dir = fresh_dir("size_change");
-    video_recipe large = pixels(
+    video_recipe large = pixel_video(
         320, 180, 48, [](int, int, int y) -> uint8_t { return y < 20 || y >= 160 ? 0 : 128; });
-    video_recipe small = pixels(160, 90, 48, [](int, int, int) -> uint8_t { return 200; });
+    video_recipe small = pixel_video(160, 90, 48, [](int, int, int) -> uint8_t { return 200; });
     for (video_recipe* s : {&large, &small})
         s->fps = s->gop = 12;
     const std::string large_part = read_file(h264_stream(dir, "large", large));
@@ -351,7 +338,7 @@ TEST(Inputs, EnormousClaimedFrameIsRefused) {
     // 12000 x 12000 passes FFmpeg's own checks but not the tool's cap.
     std::string dir = fresh_dir("enormous_frame");
     auto flat = [](int, int, int) -> uint8_t { return 128; };
-    ASSERT_EQ(write_video(dir + "/v.mkv", pixels(400, 300, 3, flat)), "");
+    ASSERT_EQ(write_video(dir + "/v.mkv", pixel_video(400, 300, 3, flat)), "");
     std::string bytes = read_file(dir + "/v.mkv");
     for (const std::string& element : {std::string("\xB0\x82\x01\x90", 4),    // PixelWidth 400
                                        std::string("\xBA\x82\x01\x2C", 4)}) { // PixelHeight 300
@@ -368,7 +355,7 @@ TEST(Inputs, EnormousClaimedFrameIsRefused) {
     }
     // The cap leaves room for 8K.
     video_recipe uhd =
-        pixels(7680, 4320, 2, [](int, int, int y) -> uint8_t { return y < 100 ? 0 : 128; });
+        pixel_video(7680, 4320, 2, [](int, int, int y) -> uint8_t { return y < 100 ? 0 : 128; });
     uhd.codec = video_codec::mpeg4_gop;
     ASSERT_EQ(write_video(dir + "/uhd.mkv", uhd), "");
     EXPECT_EQ(lines_starting(run_checked(dir, "-i", "uhd.mkv").out, "Size: "),
@@ -380,7 +367,7 @@ TEST(Inputs, StreamWithoutDurationIsSampledFromTheStart) {
     // first five of eight key frames have a 20-row bar on top, so any later key frame
     // would undo the crop; the level alternates per group so nothing stays still.
     std::string dir = fresh_dir("no_duration");
-    video_recipe recipe = pixels(320, 180, 48, [](int f, int, int y) -> uint8_t {
+    video_recipe recipe = pixel_video(320, 180, 48, [](int f, int, int y) -> uint8_t {
         return f % 6 == 0 && f / 6 < 5 && y < 20 ? 0 : (f / 6) % 2 ? 220 : 100;
     });
     recipe.fps = recipe.gop = 6;

@@ -115,6 +115,20 @@ uint8_t noise_luma(int frame, int x, int y) {
     return static_cast<uint8_t>(40 + h % 40 + (frame % 2 ? 140 : 0));
 }
 
+video_recipe pixel_video(int width, int height, int frames,
+                         std::function<uint8_t(int f, int x, int y)> at) {
+    video_recipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.frames = frames;
+    recipe.luma = [=](int f, uint8_t* luma, int stride) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                luma[y * stride + x] = at(f, x, y);
+    };
+    return recipe;
+}
+
 std::string write_video(const std::string& path, const video_recipe& recipe) {
     AVFormatContext* raw = nullptr;
     int ret = avformat_alloc_output_context2(&raw, nullptr, "matroska", path.c_str());
