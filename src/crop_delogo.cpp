@@ -157,11 +157,14 @@ void region_origin(int corner, const box& crop, region_geometry g, int& row, int
     row = (corner & 2) ? crop.bottom - g.height : crop.top;
 }
 
-// True when all four corner regions lie wholly inside the band image and are not empty.
-// Only then may a detector read them.
-bool regions_fit(const box& crop, region_geometry g, int band_w2, int band_h2) {
+// True when the regions of the corners in corner_mask lie wholly inside the band image
+// and are not empty. Only then may a detector read them; a corner that is not searched
+// does not stop the others.
+bool regions_fit(const box& crop, region_geometry g, int band_w2, int band_h2,
+                 unsigned corner_mask) {
     if (g.width <= 0 || g.height <= 0) return false;
     for (int corner = 0; corner < 4; ++corner) {
+        if (!(corner_mask & (1u << corner))) continue;
         int row, column;
         region_origin(corner, crop, g, row, column);
         if (row < 0 || column < 0 || row + g.height > band_h2 || column + g.width > band_w2)
@@ -506,7 +509,6 @@ box quartile_box(const uint8_t* mask, int region_width, int region_height) {
 
 bool grow_box(const uint8_t* mask, int region_width, int region_height, int border_black, box& b) {
     const int rb = region_width / 8;
-    auto empty = [&] { return b.right < b.left || b.bottom < b.top; };
     // Every pass that changes something moves an edge by one pixel; a box that settles
     // does so long before this many passes.
     const long long pass_limit = 8LL * (region_width + region_height) + 64;
@@ -520,7 +522,6 @@ bool grow_box(const uint8_t* mask, int region_width, int region_height, int bord
             else if (!any_static(mask, rb, b.left, b.left, b.top, b.bottom))
                 ++b.left;
         }
-        if (empty()) return false;
         // Right edge.
         reach = std::min(b.right + border_black, region_width - 1);
         if (reach != b.right) {
@@ -529,7 +530,6 @@ bool grow_box(const uint8_t* mask, int region_width, int region_height, int bord
             else if (!any_static(mask, rb, b.right, b.right, b.top, b.bottom))
                 --b.right;
         }
-        if (empty()) return false;
         // Top edge.
         reach = std::max(b.top - border_black, 0);
         if (reach != b.top) {
@@ -538,7 +538,6 @@ bool grow_box(const uint8_t* mask, int region_width, int region_height, int bord
             else if (!any_static(mask, rb, b.left, b.right, b.top, b.top))
                 ++b.top;
         }
-        if (empty()) return false;
         // Bottom edge.
         reach = std::min(b.bottom + border_black, region_height - 1);
         if (reach != b.bottom) {
@@ -547,7 +546,12 @@ bool grow_box(const uint8_t* mask, int region_width, int region_height, int bord
             else if (!any_static(mask, rb, b.left, b.right, b.bottom, b.bottom))
                 --b.bottom;
         }
-        if (empty()) return false;
+        // Only a box still empty after all four steps is lost: a step may empty it (the
+        // top edge passing a one-row box) and a later step of the same pass repair it
+        // (the bottom edge growing over static rows below). Within one pass every read
+        // stays inside the region, since each edge moves at most one pixel from a box
+        // that was whole when the pass began.
+        if (b.right < b.left || b.bottom < b.top) return false;
         if (before.top == b.top && before.bottom == b.bottom && before.left == b.left &&
             before.right == b.right)
             return true;
@@ -678,7 +682,7 @@ void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
     region_geometry g;
     g.width = ((crop.right - crop.left) / 2 + 7) / 8 * 8;
     g.height = (crop.bottom - crop.top) / 2;
-    if (!regions_fit(crop, g, band_w2, band_h2)) return;
+    if (!regions_fit(crop, g, band_w2, band_h2, sw.corner_mask)) return;
 
     // Detection in every selected corner.
     const logo_detector detector = (sw.flags & FLAG_CANNY) ? canny_logo : distance_logo;

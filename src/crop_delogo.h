@@ -77,7 +77,7 @@ int pick_corner(const int static_count[4], int region_width, int region_height);
 // First/third-quartile box of the static pixels, found by bisection on hratio/vratio.
 box quartile_box(const uint8_t* mask, int region_width, int region_height);
 // Grows or shrinks each edge by one pixel a pass until nothing static lies within
-// border_black pixels outside the box. false when the box became empty.
+// border_black pixels outside the box. false when a pass ends with the box empty.
 bool grow_box(const uint8_t* mask, int region_width, int region_height, int border_black, box& b);
 // Quartile box, growth (sw.border_black), size test (at least 6 x 6), margin
 // (sw.border_band) and erasure of the mask outside the box. false when no box survives.

@@ -458,6 +458,18 @@ void print_summary(const sampling& run, bool known_duration) {
     fflush(stdout);
 }
 
+} // namespace
+
+int64_t seek_point(int64_t start_time, int64_t offset) {
+    // Both can lie near the top of the 64-bit range (a recording shifted by a huge
+    // timestamp offset); past the end of the range there is only the end of the file.
+    int64_t sum;
+    if (__builtin_add_overflow(start_time, offset, &sum)) return INT64_MAX;
+    return sum;
+}
+
+namespace {
+
 // Samples sw.frames key frames and prints the summary. Returns 0, or the error code of
 // a fatal decoding failure.
 int sample_video(AVPacket* packet, AVFrame* frame) {
@@ -491,8 +503,9 @@ int sample_video(AVPacket* packet, AVFrame* frame) {
 
     for (int i = 1; i <= sw.frames; ++i) {
         if (seeking) {
-            int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
-            av_seek_frame(fmt_ctx.get(), -1, start_time + target, AVSEEK_FLAG_BACKWARD);
+            const int64_t target = av_rescale_rnd(i, duration, sw.frames + 1, AV_ROUND_DOWN);
+            av_seek_frame(fmt_ctx.get(), -1, seek_point(start_time, target),
+                          AVSEEK_FLAG_BACKWARD);
             // Forget frames held from before the seek: the sample must be the key frame
             // at or before this pass's seek point.
             avcodec_flush_buffers(dec_ctx.get());

@@ -51,6 +51,10 @@ void program_options(int argc, char** argv);
 // minutes and seconds as the duration line prints them.
 void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds);
 
+// The seek target of a pass: start_time + offset (both microseconds, not negative),
+// saturated at INT64_MAX instead of wrapping.
+int64_t seek_point(int64_t start_time, int64_t offset);
+
 struct AVIOContext;
 
 // The run after the command line: opens sw.video_file (or reads it through `io`, which

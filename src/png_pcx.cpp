@@ -1,10 +1,12 @@
 #include "png_pcx.h"
 
 #include <spng.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <string>
@@ -274,19 +276,35 @@ int save_image(const char* name_format, int index, int bits_per_pixel, int plane
     std::vector<char> expanded(static_cast<size_t>(n) + 1);
     snprintf(expanded.data(), expanded.size(), name_format, index);
     const std::string name = std::string(expanded.data()) + (pcx ? ".pcx" : ".png");
-    // Written under a temporary name so that a failed write never leaves a file that
-    // looks complete.
-    const std::string temp = name + ".tmp";
-
-    file_ptr file(fopen(temp.c_str(), "wb"));
-    if (!file) return -1;
+    // The picture's own name, truncated in place: a link is written through, the file's
+    // mode and owner stay, and an unwritable picture is not replaced behind the user's
+    // back. Writing elsewhere and renaming would change all of that.
+    file_ptr file(fopen(name.c_str(), "wb"));
+    if (!file) {
+        // Standard output carries the filter lines only; a stale picture beside a fresh
+        // line must not go unnoticed, so say so where the user looks for trouble.
+        fprintf(stderr, "Cannot write %s: %s\n", name.c_str(), strerror(errno));
+        return -1;
+    }
+    const int descriptor = dup(fileno(file.get()));
+    errno = 0;
     const int written =
         pcx ? save_pcx_image(std::move(file), bits_per_pixel, planes, width, height, pixels)
             : save_png_image(std::move(file), bits_per_pixel, planes, width, height, pixels);
-    if (written == 0 && rename(temp.c_str(), name.c_str()) == 0) return 1;
-    unlink(temp.c_str());
-    // A picture of an earlier run under this name would pass for this run's. (unlink,
-    // not remove: a directory of that name is not ours to delete.)
-    unlink(name.c_str());
-    return 0;
+    const int error = errno;
+    if (written != 0) {
+        // No half-written picture may pass for a whole one. A regular file goes; through
+        // a link only the contents go, so the user's link itself is kept.
+        struct stat link_info;
+        if (lstat(name.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+            // Nothing more can be done about a target that refuses to be emptied.
+            [[maybe_unused]] const int cut = descriptor >= 0 ? ftruncate(descriptor, 0) : -1;
+        } else {
+            unlink(name.c_str());
+        }
+        fprintf(stderr, "Cannot write %s: %s\n", name.c_str(),
+                strerror(error ? error : EIO));
+    }
+    if (descriptor >= 0) close(descriptor);
+    return written == 0 ? 1 : 0;
 }

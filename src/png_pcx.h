@@ -21,9 +21,9 @@ using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // Writes the picture as name_format (one %d, filled with index) plus ".png", or ".pcx"
 // when sw.flags has FLAG_SAVE_AS_PCX, in the working directory. Returns -1 when the file
-// cannot be created, 1 when written, 0 when the writer failed. The picture goes to
-// name + ".tmp" first and is renamed only when complete; on failure no file of that name
-// is left.
+// cannot be created, 1 when written, 0 when the writer failed. The name itself is opened
+// ("wb": links written through, mode kept); a partial file is removed (through a link:
+// emptied). Either failure prints "Cannot write NAME: reason" on standard error.
 int save_image(const char* name_format, int index, int bits_per_pixel, int planes, int width,
                int height, const uint8_t* pixels);
 

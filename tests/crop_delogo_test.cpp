@@ -349,6 +349,81 @@ TEST(LogoBox, GrowthReachesBorderBlackAndSizeNeedsSix) {
     }
 }
 
+// The growth loop as written out: whole passes of the four steps, pixel by pixel, until a
+// pass changes nothing; a box still empty at the end of a pass is lost.
+bool plain_grow(const test_mask& m, int b, box& x) {
+    auto any = [&](int x0, int x1, int y0, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            for (int c = x0; c <= x1; ++c) {
+                EXPECT_TRUE(in(c, 0, m.width - 1) && in(y, 0, m.height - 1)) << c << "," << y;
+                if (m.is_static(c, y)) return true;
+            }
+        return false;
+    };
+    for (int pass = 0; pass < 8 * (m.width + m.height) + 64; ++pass) {
+        const edges before = of(x);
+        int reach = std::max(x.left - b, 0);
+        if (reach != x.left) {
+            if (any(reach, x.left - 1, x.top, x.bottom)) {
+                --x.left;
+            } else if (!any(x.left, x.left, x.top, x.bottom)) {
+                ++x.left;
+            }
+        }
+        reach = std::min(x.right + b, m.width - 1);
+        if (reach != x.right) {
+            if (any(x.right + 1, reach, x.top, x.bottom)) {
+                ++x.right;
+            } else if (!any(x.right, x.right, x.top, x.bottom)) {
+                --x.right;
+            }
+        }
+        reach = std::max(x.top - b, 0);
+        if (reach != x.top) {
+            if (any(x.left, x.right, reach, x.top - 1)) {
+                --x.top;
+            } else if (!any(x.left, x.right, x.top, x.top)) {
+                ++x.top;
+            }
+        }
+        reach = std::min(x.bottom + b, m.height - 1);
+        if (reach != x.bottom) {
+            if (any(x.left, x.right, x.bottom + 1, reach)) {
+                ++x.bottom;
+            } else if (!any(x.left, x.right, x.bottom, x.bottom)) {
+                --x.bottom;
+            }
+        }
+        if (x.right < x.left || x.bottom < x.top) return false;
+        if (of(x) == before) return true;
+    }
+    return true;
+}
+
+TEST(LogoBox, GrowthMatchesThePlainLoopAlsoWhenAStepEmptiesTheBox) {
+    // A one-row box over an empty row, static pixels three rows below: the top step
+    // empties it, the bottom step of the same pass repairs it, and it walks down to them.
+    test_mask m(24, 16, [](int x, int y) { return y == 9 && in(x, 3, 5); });
+    box b{6, 6, 0, 23};
+    ASSERT_TRUE(grow_box(m.data(), 24, 16, 3, b));
+    EXPECT_EQ(of(b), (edges{9, 9, 0, 23}));
+    std::mt19937 rng(11);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int round = 0; round < 3000; ++round) {
+        const int w = 8 * pick(1, 4), h = pick(1, 24), density = pick(1, 40);
+        test_mask r(w, h, [&](int, int) { return pick(0, 99) < density / 4; });
+        const int x0 = pick(0, w - 1), y0 = pick(0, h - 1);
+        box start{y0, pick(y0, h - 1), x0, pick(x0, w - 1)};
+        box fast = start, plain = start;
+        const int border = pick(0, 6);
+        const bool kept = grow_box(r.data(), w, h, border, fast);
+        ASSERT_EQ(kept, plain_grow(r, border, plain)) << round;
+        if (kept) {
+            ASSERT_EQ(of(fast), of(plain)) << round;
+        }
+    }
+}
+
 TEST(LogoBox, EverythingOutsideTheBoxIsErased) {
     settings_reset reset;
     sw.border_band = 1;
@@ -537,6 +612,20 @@ TEST(Report, TwoRectanglesOrFallbackToOneBox) {
     decoded_image img;
     ASSERT_EQ(decode_image_file(dir.path + "/delogo_1.png", img), "");
     EXPECT_EQ(img.index[10 * img.width + 40], 6);
+}
+
+TEST(Report, OnlyTheSearchedCornersMustFitTheBandImage) {
+    // A 16 x 90 frame: band image 10 x 32, the crop ends at column 6 (dark in every sample),
+    // so the regions are 8 wide: NW and SW fit, NE and SE would start at column -2.
+    settings_reset reset;
+    work_dir dir("small_regions");
+    auto samples = make_samples(4, 10, 32, [](int s, int x, int y) {
+        return x == 6 ? 0 : in(x, 1, 5) && in(y, 3, 10) ? 220 : moving(s, x, y);
+    });
+    EXPECT_EQ(run_analysis(10, 32, 16, 90, samples), "crop=12:90:0:0\n");
+    sw.corner_mask = 1;
+    EXPECT_EQ(run_analysis(10, 32, 16, 90, samples),
+              "crop=12:90:0:0\ndelogo=x=0:y=0:w=7:h=16 corner 0\n");
 }
 
 TEST(Report, TinyAndOddBandImagesStayInsideTheirBuffers) {
