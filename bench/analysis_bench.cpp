@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "crop_delogo.h"
-#include "delogo.h"
+#include "settings.h"
+#include "static_pixels.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "delogo.h"
-#include "edge_scan.h"
+#include "canny_gradient.h"
+#include "settings.h"
 #include "hysteresis.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "delogo.h"
-#include "overlap_two.h"
+#include "settings.h"
+#include "two_rectangles.h"
 
 namespace {
 

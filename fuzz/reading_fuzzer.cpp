@@ -26,7 +26,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "delogo.h"
+#include "sampler.h"
+#include "settings.h"
 #include "fuzz_support.h"
 #include "report_check.h"
 

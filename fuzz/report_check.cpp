@@ -90,8 +90,6 @@ void check_report(const std::string& report, const Settings& run, int band_w2, i
     if (delogos > ((run.flags & FLAG_TWO_RECTANGLES) ? 2 : 1))
         fail("too many delogo lines", report);
     if (delogos && removelogos) fail("both delogo and removelogo reported", report);
-    if ((run.flags & FLAG_ALL_CORNERS) && (delogos || removelogos))
-        fail("all_corners mode reported a logo", report);
     if (delogos) {
         // The delogo picture shows the corner region: a multiple of 8 wide, inside the band.
         int pw, ph;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "delogo.h"
+#include "settings.h"
 
 // Prints `what` and the output on standard error and aborts: a finding.
 [[noreturn]] void fail(const std::string& what, const std::string& report);

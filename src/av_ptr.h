@@ -1,6 +1,6 @@
-// Owners of FFmpeg objects, and the few decoding facts shared by the code that drives
-// FFmpeg (the command-line module, and the tests and benchmarks that encode, decode or
-// time videos).
+// Owners of FFmpeg objects, and the few decoding facts and version guards shared by the
+// code that drives FFmpeg (the sampler, and the tests and benchmarks that encode, decode
+// or time videos).
 #pragma once
 
 #include <cstdint>
@@ -28,6 +28,13 @@ using input_ptr = std::unique_ptr<AVFormatContext, input_closer>; // from avform
 using codec_ptr = std::unique_ptr<AVCodecContext, codec_freer>;
 using frame_ptr = std::unique_ptr<AVFrame, frame_freer>;
 using packet_ptr = std::unique_ptr<AVPacket, packet_freer>;
+
+// What av_find_best_stream hands back (const since libavformat 59).
+#if LIBAVFORMAT_VERSION_MAJOR >= 59
+using const_codec = const AVCodec*;
+#else
+using const_codec = AVCodec*;
+#endif
 
 // The largest frame the decoders may allocate, in pixels: a damaged or hostile header can
 // claim a frame of gigabytes, and no broadcast picture comes near 8192 x 8192.

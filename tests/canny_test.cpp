@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "delogo.h"
-#include "edge_scan.h"
+#include "canny_gradient.h"
+#include "settings.h"
 #include "hysteresis.h"
 
 // A failed allocation comes back as null under AddressSanitizer too, as in a normal build.

@@ -11,9 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "border_crop.h"
 #include "crop_delogo.h"
-#include "delogo.h"
 #include "helpers.h"
+#include "logo_box.h"
+#include "report.h"
+#include "settings.h"
+#include "static_pixels.h"
 
 namespace {
 

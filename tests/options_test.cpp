@@ -4,7 +4,8 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "delogo.h"
+#include "command_line.h"
+#include "sampler.h"
 #include "helpers.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "overlap_two.h"
+#include "two_rectangles.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "delogo.h"
+#include "settings.h"
 
 namespace {
 

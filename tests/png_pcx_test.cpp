@@ -11,9 +11,9 @@
 #include <set>
 #include <tuple>
 
-#include "delogo.h"
+#include "settings.h"
 #include "helpers.h"
-#include "png_pcx.h"
+#include "picture_writers.h"
 
 namespace {
 

@@ -107,7 +107,8 @@ lines words(const std::string& text) {
 }
 
 // Exit status 0, or 1 with a message; no sanitizer report; every printed rectangle lies
-// inside the frame of the "Size:" line; every picture in `dir` decodes. Returns the number of pictures checked.
+// inside the frame of the "Size:" line; every picture in `dir` decodes. Returns the number of
+// pictures checked.
 int expect_clean_end(const run_result& r, const std::string& dir, const std::string& what) {
     EXPECT_TRUE(r.status == 0 ||
                 (r.status == 1 && (contains(r.err, "Error occurred: ") ||
@@ -493,8 +494,7 @@ TEST(WorkingDirectory, PictureWrittenUnderItsOwnNameOrReportedOnStderr) {
             // still refers to the writable directory underneath.
             command = "unshare -m sh -c " +
                       sh_quoted("mount --bind -o ro " + sh_quoted(dir) + " " + sh_quoted(dir) +
-                                " 2>/dev/null || exit 77; cd " + sh_quoted(dir) + " && " +
-                                command);
+                                " 2>/dev/null || exit 77; cd " + sh_quoted(dir) + " && " + command);
         }
         run_result r = run_command(command, dir);
         if (r.status == 77 || r.status == 127) {

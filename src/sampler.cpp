@@ -1,0 +1,361 @@
+// Opening the video, sampling key frames and copying their corner bands, and the summary
+// around the analysis. The only code of the tools that talks to FFmpeg.
+#include "sampler.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/avutil.h>
+#include <libavutil/mathematics.h>
+}
+
+#include "border_crop.h"
+#include "crop_delogo.h"
+#include "settings.h"
+#include "types.h"
+
+void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds) {
+    double whole = (static_cast<double>(microseconds) + 500000.0) / 1000000.0;
+    int s = whole >= INT_MAX ? INT_MAX : whole <= 0 ? 0 : static_cast<int>(whole);
+    hours = 0;
+    minutes = 0;
+    seconds = s;
+    if (s < 60) return;
+    int m = s / 60;
+    seconds = s % 60;
+    if (s < 3600) {
+        minutes = m;
+    } else {
+        hours = m / 60;
+        minutes = m % 60;
+    }
+}
+
+namespace {
+
+// The report of every fatal path: FFmpeg's text for `code` on standard error.
+int error_report(int code) {
+    char text[64];
+    memset(text, 0, sizeof text);
+    av_strerror(code, text, sizeof text);
+    fflush(stdout);
+    fprintf(stderr, "Error occurred: %s\n", text);
+    return 1;
+}
+
+// Band geometry of the run, from the decoder's frame size at open time.
+struct band_geometry {
+    int width, height; // frame size
+    int band_w, band_h;
+};
+
+// Copies the corner bands of a luma plane into a band image of 2*band_w x 2*band_h bytes.
+void copy_bands(const AVFrame* frame, const band_geometry& g, uint8_t* image) {
+    const ptrdiff_t stride = frame->linesize[0];
+    const int band_w2 = 2 * g.band_w;
+    uint8_t* out = image;
+    for (int y = 0; y < g.height; ++y) {
+        if (y >= g.band_h && y < g.height - g.band_h) {
+            y = g.height - g.band_h - 1; // jump over the middle rows
+            continue;
+        }
+        const uint8_t* row = frame->data[0] + y * stride;
+        memcpy(out, row, g.band_w);
+        memcpy(out + g.band_w, row + g.width - g.band_w, g.band_w);
+        out += band_w2;
+    }
+}
+
+} // namespace
+
+int open_video(const char* path, AVIOContext* io, bool dump, video_input& in) {
+    AVFormatContext* opened = nullptr;
+    if (io) {
+        opened = avformat_alloc_context();
+        if (!opened) return AVERROR(ENOMEM);
+        opened->pb = io;
+        opened->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+    // FFmpeg reads "name:rest" as a URL of protocol "name"; a recording called
+    // "News: 10pm.ts" is still a file on disk, so an existing path is opened as one.
+    std::string url = path;
+    struct stat file_info;
+    if (!io && url.find(':') != std::string::npos && stat(url.c_str(), &file_info) == 0)
+        url = "file:" + url;
+    int ret = avformat_open_input(&opened, url.c_str(), nullptr, nullptr);
+    in.fmt_ctx.reset(opened);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot open input file\n");
+        return ret;
+    }
+    // The decoders that probing opens obey the same frame-size cap as ours.
+    std::vector<AVDictionary*> probe_options(in.fmt_ctx->nb_streams, nullptr);
+    for (AVDictionary*& o : probe_options)
+        av_dict_set_int(&o, "max_pixels", max_frame_pixels, 0);
+    ret = avformat_find_stream_info(in.fmt_ctx.get(), probe_options.data());
+    for (AVDictionary*& o : probe_options)
+        av_dict_free(&o);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot find stream information\n");
+        return ret;
+    }
+    const_codec decoder = nullptr;
+    ret = av_find_best_stream(in.fmt_ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot find a video stream in the input file\n");
+        return ret;
+    }
+    in.video_stream_index = ret;
+    in.dec_ctx.reset(avcodec_alloc_context3(decoder));
+    if (!in.dec_ctx) return AVERROR(ENOMEM);
+    avcodec_parameters_to_context(in.dec_ctx.get(),
+                                  in.fmt_ctx->streams[in.video_stream_index]->codecpar);
+    // Refuse frames beyond the cap before the decoder allocates them.
+    in.dec_ctx->max_pixels = max_frame_pixels;
+    if ((ret = avcodec_open2(in.dec_ctx.get(), decoder, nullptr)) < 0) {
+        av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
+        return ret;
+    }
+    if (dump) av_dump_format(in.fmt_ctx.get(), 0, path, 0);
+    in.width = std::max(in.dec_ctx->width, 0);
+    in.height = std::max(in.dec_ctx->height, 0);
+    in.pix_fmt = in.dec_ctx->pix_fmt;
+    // Only key frames are sampled: the decoder may drop every other frame unseen.
+    in.dec_ctx->skip_frame = AVDISCARD_NONKEY;
+    return 0;
+}
+
+int64_t known_duration(const video_input& in) {
+    const int64_t duration = in.fmt_ctx->duration;
+    return duration != AV_NOPTS_VALUE && duration > 0 ? duration : 0;
+}
+
+int64_t seek_point(int64_t start_time, int64_t offset) {
+    // Both can lie near the top of the 64-bit range (a recording shifted by a huge
+    // timestamp offset); past the end of the range there is only the end of the file.
+    int64_t sum;
+    if (__builtin_add_overflow(start_time, offset, &sum)) return INT64_MAX;
+    return sum;
+}
+
+void seek_to_pass(video_input& in, int i, int passes) {
+    // Recordings (MPEG-TS above all) start at an arbitrary clock: count from there.
+    const int64_t start = in.fmt_ctx->start_time;
+    const int64_t start_time = start != AV_NOPTS_VALUE && start > 0 ? start : 0;
+    const int64_t offset = av_rescale_rnd(i, known_duration(in), passes + 1, AV_ROUND_DOWN);
+    // The result is not looked at: a seek that fails leaves the reading where it was, and
+    // the pass takes the next key frame from there.
+    av_seek_frame(in.fmt_ctx.get(), -1, seek_point(start_time, offset), AVSEEK_FLAG_BACKWARD);
+    // Forget frames held from before the seek: the sample must be the key frame at or
+    // before this pass's seek point.
+    avcodec_flush_buffers(in.dec_ctx.get());
+}
+
+pass_end read_key_frame(video_input& in, AVPacket* packet, AVFrame* frame, int& code,
+                        read_counts* counts) {
+    AVCodecContext* dec = in.dec_ctx.get();
+    while (true) {
+        int ret = av_read_frame(in.fmt_ctx.get(), packet);
+        if (ret == AVERROR_EOF) return pass_end::end_of_file;
+        if (ret < 0) return pass_end::read_error;
+        if (counts) {
+            ++counts->packets;
+            counts->bytes += packet->size;
+        }
+        if (packet->stream_index != in.video_stream_index) {
+            av_packet_unref(packet);
+            continue;
+        }
+        if (counts) ++counts->video_packets;
+        av_log(nullptr, AV_LOG_DEBUG, "Demuxer gave frame of stream_index %d\n",
+               packet->stream_index);
+        const bool key_packet = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        ret = avcodec_send_packet(dec, packet);
+        av_packet_unref(packet);
+        if (ret < 0) {
+            av_log(nullptr, AV_LOG_ERROR, "Error while sending a packet to the decoder\n");
+            code = ret;
+            return pass_end::fatal;
+        }
+        ret = avcodec_receive_frame(dec, frame);
+        if (ret == AVERROR(EAGAIN) && key_packet) {
+            // A decoder that reorders frames keeps the key frame until more packets
+            // arrive; drain it now rather than read on to the next one.
+            avcodec_send_packet(dec, nullptr);
+            ret = avcodec_receive_frame(dec, frame);
+            avcodec_flush_buffers(dec);
+        }
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) continue;
+        if (ret < 0) {
+            av_log(nullptr, AV_LOG_ERROR, "Error while decoding a frame\n");
+            code = ret;
+            return pass_end::fatal;
+        }
+        // A frame that is no key frame, or whose geometry changed since the decoder was
+        // opened, is no sample.
+        if (is_key_frame(frame) && frame->width == in.width && frame->height == in.height &&
+            frame->format == in.pix_fmt)
+            return pass_end::captured;
+        av_frame_unref(frame);
+    }
+}
+
+namespace {
+
+// The sampling of one run: the frame geometry fixed when the decoder was opened, and
+// what the passes keep.
+struct sampling {
+    band_geometry g;
+    size_t image_size; // bytes of one band image
+    bool all_corners;
+    std::vector<band_sample> samples;   // one record per pass (not in all_corners mode)
+    std::vector<box> borders;           // all_corners mode: border box of each capture
+    std::unique_ptr<uint8_t[]> scratch; // all_corners mode: the one band image
+    // Band images for the passes, allocated before the first seek. Flushing frees the
+    // decoder's working memory, which it allocates again in the next pass: a band image
+    // allocated after a flush would take that memory and leave the decoder fresh pages
+    // to fault in every pass.
+    std::vector<std::unique_ptr<uint8_t[]>> images;
+};
+
+// Keeps the captured frame of pass i (from 1): its band image, or in all_corners mode
+// just its border box.
+void capture(sampling& run, const AVFrame* frame, int i) {
+    if (run.all_corners) {
+        copy_bands(frame, run.g, run.scratch.get());
+        run.borders.push_back(
+            sample_border(run.scratch.get(), 2 * run.g.band_w, 2 * run.g.band_h, sw.level_black));
+        return;
+    }
+    band_sample& s = run.samples[i - 1];
+    s.image = std::move(run.images[i - 1]);
+    s.corner_flags = 15;
+    copy_bands(frame, run.g, s.image.get());
+}
+
+// The size line, the analysis unless in info mode, and the duration line.
+void print_summary(const video_input& in, const sampling& run) {
+    const band_geometry& g = run.g;
+    printf("\nSize: %dx%d\n", g.width, g.height);
+    if (!(sw.flags & FLAG_INFO)) {
+        if (run.all_corners) {
+            // As in the analysis: no crop line without a single picture.
+            if (!run.borders.empty()) {
+                box crop = union_crop(run.borders.data(), static_cast<int>(run.borders.size()),
+                                      2 * g.band_w, 2 * g.band_h);
+                print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
+            }
+        } else {
+            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data());
+        }
+    }
+    const int64_t shown = known_duration(in);
+    int hours, minutes, seconds;
+    split_duration(shown, hours, minutes, seconds);
+    printf("Duration: %.3f (%02d:%02d:%02d) BitRate: %" PRId64 "\n",
+           static_cast<double>(shown) / 1000000.0, hours, minutes, seconds,
+           static_cast<int64_t>(in.fmt_ctx->bit_rate));
+    fflush(stdout);
+}
+
+// Samples sw.frames key frames and prints the summary. Returns 0, or the error code of
+// a fatal decoding failure.
+int sample_video(video_input& in, AVPacket* packet, AVFrame* frame) {
+    sampling run;
+    run.g.width = in.width;
+    run.g.height = in.height;
+    run.g.band_w = run.g.width * sw.width_bands / 100;
+    run.g.band_h = run.g.height * sw.height_bands / 100;
+    run.image_size = static_cast<size_t>(2 * run.g.band_w) * (2 * run.g.band_h);
+    run.all_corners = (sw.flags & FLAG_ALL_CORNERS) != 0;
+    // all_corners mode reads up to 4000 key frames in order and reports only the crop
+    // line, so it keeps each sample's border box instead of its band image.
+    if (run.all_corners)
+        run.scratch.reset(new uint8_t[run.image_size ? run.image_size : 1]);
+    else
+        run.samples.resize(sw.frames);
+    for (int i = 0; !run.all_corners && i < sw.frames; ++i)
+        run.images.emplace_back(new uint8_t[run.image_size ? run.image_size : 1]);
+
+    // Without a duration there is nothing to spread the seeks over: take the key frames
+    // in order from the start, as all_corners mode does.
+    const bool seeking = !run.all_corners && known_duration(in) > 0;
+    const bool info = (sw.flags & FLAG_INFO) != 0;
+    printf(info ? "%s" : "Key Frame: ", sw.video_file.c_str());
+    fflush(stdout);
+
+    for (int i = 1; i <= sw.frames; ++i) {
+        if (seeking) seek_to_pass(in, i, sw.frames);
+        int code = 0;
+        switch (read_key_frame(in, packet, frame, code)) {
+        case pass_end::fatal:
+            return code;
+        case pass_end::end_of_file:
+            sw.frames = i - 1;
+            if (!run.all_corners) run.samples.resize(sw.frames);
+            print_summary(in, run);
+            return 0;
+        case pass_end::captured:
+            if (!info) printf("%d ", i);
+            fflush(stdout);
+            capture(run, frame, i);
+            av_frame_unref(frame);
+            break;
+        case pass_end::read_error:
+            break; // this pass's record stays empty
+        }
+    }
+    // The samples captured so far make the summary even when the last pass failed.
+    print_summary(in, run);
+    return 0;
+}
+
+int run_video(AVIOContext* io) {
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr packet(av_packet_alloc());
+    if (!frame || !packet) return error_report(AVERROR(ENOMEM));
+    video_input in;
+    // Every FFmpeg object goes before the error is reported.
+    auto fatal = [&](int code) {
+        in = video_input{};
+        frame.reset();
+        packet.reset();
+        return error_report(code);
+    };
+    int ret = open_video(sw.video_file.c_str(), io, true, in);
+    if (ret < 0) return fatal(ret);
+    // Only 8-bit planar YUV 4:2:0 and 4:2:2 are sampled; other formats end here.
+    if (in.pix_fmt == AV_PIX_FMT_YUV420P || in.pix_fmt == AV_PIX_FMT_YUV422P) {
+        ret = sample_video(in, packet.get(), frame.get());
+        if (ret < 0) return fatal(ret);
+    }
+
+    ret = av_seek_frame(in.fmt_ctx.get(), -1, 0, 0);
+    av_log(nullptr, AV_LOG_ERROR, "Finished\n");
+    in = video_input{};
+    // A stream that cannot seek at all (a raw elementary stream: FFmpeg answers -1,
+    // EPERM) has still been read in full; failing to rewind it is no failure of the run.
+    if (ret >= 0 || ret == AVERROR_EOF || ret == AVERROR(EPERM)) return 0;
+    return error_report(ret);
+}
+
+} // namespace
+
+int process_video(AVIOContext* io) {
+    try {
+        return run_video(io);
+    } catch (const std::bad_alloc&) {
+        // Band images of an oversized frame or a huge sample count.
+        return error_report(AVERROR(ENOMEM));
+    }
+}

@@ -1,0 +1,60 @@
+// Opening the video and sampling its key frames: the only FFmpeg code of the tools.
+#pragma once
+
+#include <cstdint>
+
+#include "av_ptr.h"
+
+// One opened video: the demuxer, the chosen video stream and its decoder.
+struct video_input {
+    input_ptr fmt_ctx;
+    codec_ptr dec_ctx;
+    int video_stream_index = -1;
+    // The decoder's frame size and pixel format when it was opened: the only ones
+    // sampled, whatever the stream changes to later.
+    int width = 0;
+    int height = 0;
+    int pix_fmt = -1;
+};
+
+// Opens `path` (through `io`, owned by the caller, when not null), finds the best video
+// stream and opens its decoder, logging what failed through av_log. With `dump` the
+// stream summary is logged as well. Returns 0 or FFmpeg's error code.
+int open_video(const char* path, AVIOContext* io, bool dump, video_input& in);
+
+// The container's duration in microseconds, or 0 when it is unknown or not positive.
+int64_t known_duration(const video_input& in);
+
+// Seeks to pass i of `passes` (from 1): i * duration / (passes + 1) past the start time,
+// the key frame at or before it, and forgets what the decoder held. Only for a video
+// with a known duration.
+void seek_to_pass(video_input& in, int i, int passes);
+
+// The seek target of a pass: start_time + offset (both microseconds, not negative),
+// saturated at INT64_MAX instead of wrapping.
+int64_t seek_point(int64_t start_time, int64_t offset);
+
+// How a pass of reading ended.
+enum class pass_end { captured, read_error, end_of_file, fatal };
+
+// What reading a pass costs, for the decoding-floor benchmark.
+struct read_counts {
+    int64_t packets = 0;       // every packet the demuxer handed over
+    int64_t video_packets = 0; // those sent to the decoder
+    int64_t bytes = 0;         // payload bytes of all of them
+};
+
+// Reads packets until the decoder hands out a key frame of the size and pixel format it
+// had when opened, left in `frame`. `code` receives the error of a fatal end (after its
+// message was logged); `counts`, when not null, what was read.
+pass_end read_key_frame(video_input& in, AVPacket* packet, AVFrame* frame, int& code,
+                        read_counts* counts = nullptr);
+
+// A duration in microseconds, rounded to whole seconds (half up) and split into hours,
+// minutes and seconds as the duration line prints them.
+void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds);
+
+// The run after the command line: opens sw.video_file (or reads it through `io`, which
+// the caller owns, when not null), samples key frames, analyses them and prints the
+// summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
+int process_video(AVIOContext* io);
