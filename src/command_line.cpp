@@ -119,6 +119,8 @@ int parse_options(int argc, char** argv, Settings& out) {
             break;
         case 'a':
             out.flags |= FLAG_ALL_CORNERS | FLAG_CANNY;
+            // Key frames are read in order from the start, not sought: 4000 covers a
+            // long film with a key frame every two seconds, and -f may still lower it.
             out.frames = 4000;
             break;
         case 'r':
