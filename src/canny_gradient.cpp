@@ -155,7 +155,7 @@ std::unique_ptr<float[]> gaussian_kernel(float sigma, int& size) {
     float sum = 0.0f;
     // e rounded to 2.71828 and sqrt(2 pi) to 2.5066282731988805 on purpose: these exact
     // constants make the weights, and so every edge found, the same on every machine.
-    // The kernel reaches 2.5 sigma each side, where the weights fall below 5 %.
+    // The kernel reaches 2.5 sigma each side, where a weight is below 5 % of the centre.
     for (int i = 0; i < size; ++i) {
         const float x = static_cast<float>(i - c0);
         kernel[i] =
