@@ -38,7 +38,7 @@ struct av_freer {
 };
 
 using sws_ptr = std::unique_ptr<SwsContext, sws_freer>; // from sws_getContext
-using av_bytes = std::unique_ptr<uint8_t[], av_freer>;  // from av_malloc (aligned)
+using av_bytes = std::unique_ptr<uint8_t[], av_freer>;  // from av_malloc/av_mallocz
 
 // What av_find_best_stream hands back (const since libavformat 59).
 #if LIBAVFORMAT_VERSION_MAJOR >= 59

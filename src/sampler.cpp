@@ -180,7 +180,7 @@ bool open_band_reader(AVPixelFormat format, const band_geometry& g, band_reader&
                              contrast, saturation);
     r.gray_stride = FFALIGN(g.width, 64);
     const int gray_rows = r.rows == g.height ? g.height : 2 * r.rows;
-    r.gray.reset(static_cast<uint8_t*>(av_malloc(static_cast<size_t>(r.gray_stride) * gray_rows)));
+    r.gray.reset(static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(r.gray_stride) * gray_rows)));
     if (!r.gray) throw std::bad_alloc();
     return true;
 }
@@ -477,8 +477,8 @@ int run_video(AVIOContext* io) {
     const AVPixelFormat format = static_cast<AVPixelFormat>(in.pix_fmt);
     if (!open_band_reader(format, bands_of(in), reader)) {
         const char* name = av_get_pix_fmt_name(format);
-        const std::string text =
-            std::string("pixel format ") + (name ? name : "none") + " has no luma plane to analyse";
+        const std::string text = std::string("pixel format ") + (name ? name : "unknown") +
+                                 " has no luma plane to analyse";
         release();
         return error_text(text.c_str());
     }
