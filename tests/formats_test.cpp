@@ -103,9 +103,8 @@ format_run run_format(const std::string& name, const std::string& args) {
 
 TEST(Formats, LosslessFormatsGiveTheYuv420pLinesAndPicture) {
     const format_run reference = run_format("yuv420p.mkv", "-c:v ffv1 -g 1 -pix_fmt yuv420p");
-    ASSERT_NE(reference.lines.find("\ncrop=160:82:0:4\ndelogo=x=126:y=4:w=24:h=11 corner 1\n"),
-              std::string::npos)
-        << reference.lines << reference.r.err;
+    ASSERT_EQ(lines_starting(reference.r.out, "delogo="),
+              std::vector<std::string>{"delogo=x=126:y=4:w=24:h=11 corner 1"});
     ASSERT_FALSE(reference.picture.empty());
     // FFV1 in Matroska; NV12 and YUYV raw in NUT, which keeps their layout.
     for (std::string name :
@@ -120,11 +119,9 @@ TEST(Formats, LosslessFormatsGiveTheYuv420pLinesAndPicture) {
     // 1-bit pictures have no luma to analyse.
     format_run run = run_format("monob.nut", "-c:v rawvideo -pix_fmt monob");
     EXPECT_EQ(run.r.status, 1);
-    EXPECT_EQ(run.r.out, "");
-    EXPECT_TRUE(run.r.err.find("Finished") == std::string::npos &&
-                run.r.err.find("\nError occurred: pixel format monob has no luma plane to "
-                               "analyse\n") != std::string::npos)
-        << run.r.err;
+    EXPECT_EQ(lines_starting(run.r.err, "Error occurred: "),
+              std::vector<std::string>{
+                  "Error occurred: pixel format monob has no luma plane to analyse"});
 }
 
 TEST(Formats, LossyFormatsKeepTheCropLineAndCoverTheLogo) {
@@ -132,13 +129,12 @@ TEST(Formats, LossyFormatsKeepTheCropLineAndCoverTheLogo) {
     for (const char* encoder : {" libx265 ", " libvpx-vp9 ", " mjpeg "})
         if (encoders.out.find(encoder) == std::string::npos)
             GTEST_SKIP() << "ffmpeg has no encoder" << encoder;
-    // HEVC Main 10 and VP9 profile 2 with B-frames (alt-ref frames) and a key frame every
-    // third frame; full-range 4:2:0 from MJPEG.
-    for (const char* args :
-         {"-c:v libx265 -pix_fmt yuv420p10le -x265-params "
-          "keyint=3:min-keyint=3:bframes=2:log-level=error hevc.mkv",
-          "-c:v libvpx-vp9 -pix_fmt yuv420p10le -g 3 -crf 10 -b:v 0 -auto-alt-ref 1 vp9.mkv",
-          "-c:v mjpeg -q:v 1 -pix_fmt yuvj420p yuvj420p.mkv"}) {
+    // HEVC Main 10 with B-frames and VP9 profile 2, a key frame every third frame;
+    // full-range 4:2:0 as the MJPEG decoder gives it.
+    for (const char* args : {"-c:v libx265 -pix_fmt yuv420p10le -x265-params "
+                             "keyint=3:min-keyint=3:bframes=2:log-level=error hevc.mkv",
+                             "-c:v libvpx-vp9 -pix_fmt yuv420p10le -g 3 -crf 10 -b:v 0 vp9.mkv",
+                             "-c:v mjpeg -q:v 1 -pix_fmt yuvj420p yuvj420p.mkv"}) {
         const std::string spec = args;
         const std::string name = spec.substr(spec.rfind(' ') + 1);
         format_run run = run_format(name, spec.substr(0, spec.rfind(' ')));
