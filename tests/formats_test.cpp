@@ -135,9 +135,9 @@ TEST(Formats, LossyFormatsKeepTheCropLineAndCoverTheLogo) {
                              "keyint=3:min-keyint=3:bframes=2:log-level=error hevc.mkv",
                              "-c:v libvpx-vp9 -pix_fmt yuv420p10le -g 3 -crf 10 -b:v 0 vp9.mkv",
                              "-c:v mjpeg -q:v 1 -pix_fmt yuvj420p yuvj420p.mkv"}) {
-        const std::string spec = args;
-        const std::string name = spec.substr(spec.rfind(' ') + 1);
-        format_run run = run_format(name, spec.substr(0, spec.rfind(' ')));
+        const std::string command = args;
+        const std::string name = command.substr(command.rfind(' ') + 1);
+        format_run run = run_format(name, command.substr(0, command.rfind(' ')));
         EXPECT_EQ(lines_starting(run.r.out, "crop="), std::vector<std::string>{"crop=160:82:0:4"});
         int x = 0, y = 0, w = 0, h = 0, corner = 0;
         std::vector<std::string> delogo = lines_starting(run.r.out, "delogo=");
