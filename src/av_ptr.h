@@ -1,6 +1,6 @@
-// Owners of FFmpeg objects, and the few decoding facts and version guards shared by the
-// code that drives FFmpeg (the sampler, and the tests and benchmarks that encode, decode
-// or time videos).
+// Owners of FFmpeg objects (libswscale's included), and the few decoding facts and
+// version guards shared by the code that drives FFmpeg (the sampler, and the tests and
+// benchmarks that encode, decode or time videos).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 struct input_closer {
@@ -28,6 +29,16 @@ using input_ptr = std::unique_ptr<AVFormatContext, input_closer>; // from avform
 using codec_ptr = std::unique_ptr<AVCodecContext, codec_freer>;
 using frame_ptr = std::unique_ptr<AVFrame, frame_freer>;
 using packet_ptr = std::unique_ptr<AVPacket, packet_freer>;
+
+struct sws_freer {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+struct av_freer {
+    void operator()(uint8_t* p) const { av_free(p); }
+};
+
+using sws_ptr = std::unique_ptr<SwsContext, sws_freer>; // from sws_getContext
+using av_bytes = std::unique_ptr<uint8_t[], av_freer>;  // from av_malloc/av_mallocz
 
 // What av_find_best_stream hands back (const since libavformat 59).
 #if LIBAVFORMAT_VERSION_MAJOR >= 59
