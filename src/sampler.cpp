@@ -17,6 +17,7 @@
 extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include "border_crop.h"
@@ -244,8 +245,15 @@ void capture(sampling& run, const AVFrame* frame, int i) {
 }
 
 // The size line, the analysis unless in info mode, and the duration line.
-void print_summary(const video_input& in, const sampling& run) {
+void print_summary(const video_input& in, const sampling& run, analysis_result* result) {
     const band_geometry& g = run.g;
+    if (result) {
+        result->frame_width = g.width;
+        result->frame_height = g.height;
+        result->duration_us = known_duration(in);
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(in.pix_fmt));
+        result->pix_fmt = name ? name : "";
+    }
     printf("\nSize: %dx%d\n", g.width, g.height);
     if (!(sw.flags & FLAG_INFO)) {
         if (run.all_corners) {
@@ -256,7 +264,8 @@ void print_summary(const video_input& in, const sampling& run) {
                 print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
             }
         } else {
-            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data());
+            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data(),
+                        result);
         }
     }
     const int64_t shown = known_duration(in);
@@ -270,7 +279,7 @@ void print_summary(const video_input& in, const sampling& run) {
 
 // Samples sw.frames key frames and prints the summary. Returns 0, or the error code of
 // a fatal decoding failure.
-int sample_video(video_input& in, AVPacket* packet, AVFrame* frame) {
+int sample_video(video_input& in, AVPacket* packet, AVFrame* frame, analysis_result* result) {
     sampling run;
     run.g.width = in.width;
     run.g.height = in.height;
@@ -303,7 +312,7 @@ int sample_video(video_input& in, AVPacket* packet, AVFrame* frame) {
         case pass_end::end_of_file:
             sw.frames = i - 1;
             if (!run.all_corners) run.samples.resize(sw.frames);
-            print_summary(in, run);
+            print_summary(in, run, result);
             return 0;
         case pass_end::captured:
             if (!info) printf("%d ", i);
@@ -316,11 +325,11 @@ int sample_video(video_input& in, AVPacket* packet, AVFrame* frame) {
         }
     }
     // The samples captured so far make the summary even when the last pass failed.
-    print_summary(in, run);
+    print_summary(in, run, result);
     return 0;
 }
 
-int run_video(AVIOContext* io) {
+int run_video(AVIOContext* io, analysis_result* result) {
     frame_ptr frame(av_frame_alloc());
     packet_ptr packet(av_packet_alloc());
     if (!frame || !packet) return error_report(AVERROR(ENOMEM));
@@ -336,7 +345,7 @@ int run_video(AVIOContext* io) {
     if (ret < 0) return fatal(ret);
     // Only 8-bit planar YUV 4:2:0 and 4:2:2 are sampled; other formats end here.
     if (in.pix_fmt == AV_PIX_FMT_YUV420P || in.pix_fmt == AV_PIX_FMT_YUV422P) {
-        ret = sample_video(in, packet.get(), frame.get());
+        ret = sample_video(in, packet.get(), frame.get(), result);
         if (ret < 0) return fatal(ret);
     }
 
@@ -351,9 +360,9 @@ int run_video(AVIOContext* io) {
 
 } // namespace
 
-int process_video(AVIOContext* io) {
+int process_video(AVIOContext* io, analysis_result* result) {
     try {
-        return run_video(io);
+        return run_video(io, result);
     } catch (const std::bad_alloc&) {
         // Band images of an oversized frame or a huge sample count.
         return error_report(AVERROR(ENOMEM));
