@@ -80,9 +80,8 @@ bool write_removelogo_picture(int corner, const uint8_t* mask, region_geometry g
 
 // Hands the mask-mode result to the caller: the filled mask and the frame position of
 // the region's top-left pixel, converted from the band image as delogo_box converts.
-void record_mask(int corner, const uint8_t* mask, region_geometry g, const box& crop,
-                 int band_w2, int band_h2, int frame_width, int frame_height,
-                 analysis_result& result) {
+void record_mask(int corner, const uint8_t* mask, region_geometry g, const box& crop, int band_w2,
+                 int band_h2, int frame_width, int frame_height, analysis_result& result) {
     int origin_row, origin_column;
     region_origin(corner, crop, g, origin_row, origin_column);
     result.has_mask = true;
@@ -104,8 +103,9 @@ void report_corner(int corner, const uint8_t* mask, region_geometry g, const box
         printf("removelogo=removelogo_%d.%s\n", corner,
                (sw.flags & FLAG_SAVE_AS_PCX) ? "pcx" : "png");
         fflush(stdout);
-        if (result) record_mask(corner, mask, g, crop, band_w2, band_h2, frame_width, frame_height,
-                                *result);
+        if (result)
+            record_mask(corner, mask, g, crop, band_w2, band_h2, frame_width, frame_height,
+                        *result);
         return;
     }
     // Two rectangles only when the cover found a split; otherwise the box alone.

@@ -264,8 +264,7 @@ void print_summary(const video_input& in, const sampling& run, analysis_result* 
                 print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
             }
         } else {
-            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data(),
-                        result);
+            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data(), result);
         }
     }
     const int64_t shown = known_duration(in);
