@@ -21,6 +21,7 @@ struct analysis_result {
     int frame_height = 0;
     int64_t duration_us = 0;
     std::string pix_fmt;
+    int video_stream = -1; // index of the analysed stream in the container
     bool analysed = false; // at least one key frame was captured and analysed
     // The crop line, when one was printed.
     bool has_crop = false;

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
     const std::string mask_path = mask_path_for(options.output);
     if (same_file(input_info, options.output) || same_file(input_info, mask_path))
         return fail("OUTPUT " + options.output + " is INPUT: refusing to overwrite it");
+    if (!options.preview.empty() && same_file(input_info, options.preview))
+        return fail("--preview " + options.preview + " is INPUT: refusing to overwrite it");
     if (!options.dry_run && !options.force && exists(options.output))
         return fail("OUTPUT " + options.output + " exists (--force replaces it)");
     if (!options.dry_run && !found_in_path("ffmpeg"))
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
     job.output = options.output;
     job.chain = filter_chain(result, mask_path);
     job.pix_fmt = result.pix_fmt;
+    job.video_stream = result.video_stream;
     job.overwrite = options.force;
     job.custom_encoder = options.custom_encoder;
     job.encoder = options.encoder;
@@ -112,7 +115,10 @@ int main(int argc, char** argv) {
     if (result.has_mask && !write_mask(result, mask_path)) return 1;
     int signal_number = 0;
     const ffmpeg_end end = run_ffmpeg(command, result.duration_us, signal_number);
-    if (end == ffmpeg_end::done) return 0;
+    if (end == ffmpeg_end::done) {
+        fprintf(stderr, "delogo-apply: wrote %s\n", options.output.c_str());
+        return 0;
+    }
     // No partial file may pass for a cleaned one.
     if (!same_file(input_info, options.output)) unlink(options.output.c_str());
     if (result.has_mask) unlink(mask_path.c_str());

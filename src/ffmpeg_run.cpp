@@ -226,7 +226,7 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
                 int filled =
                     duration_us > 0 ? static_cast<int>(progress.done_us * width / duration_us) : 0;
                 if (filled > width) filled = width;
-                fprintf(stderr, "\r[%s%s] %s   ", std::string(filled, '#').c_str(),
+                fprintf(stderr, "\r[%s%s] %s\033[K", std::string(filled, '#').c_str(),
                         std::string(width - filled, '.').c_str(), text.c_str());
                 bar_shown = true;
             } else if (clock::now() - last_line >= std::chrono::seconds(10)) {

@@ -120,12 +120,12 @@ bool keeps_subtitles(const std::string& output) {
 }
 
 std::vector<std::string> ffmpeg_command(const ffmpeg_job& job) {
-    std::vector<std::string> a{"ffmpeg",   "-hide_banner",
-                               "-nostdin", "-loglevel",
-                               "error",    job.overwrite ? "-y" : "-n",
-                               "-i",       file_url(job.input),
-                               "-map",     "0:v:0",
-                               "-map",     "0:a?"};
+    // The rectangles belong to the stream that was analysed, which need not be the first.
+    const std::string video =
+        job.video_stream >= 0 ? "0:" + std::to_string(job.video_stream) : "0:v:0";
+    std::vector<std::string> a{"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error"};
+    a.insert(a.end(), {job.overwrite ? "-y" : "-n", "-i", file_url(job.input), "-map", video,
+                       "-map", "0:a?"});
     const bool subtitles = keeps_subtitles(job.output);
     if (subtitles) a.insert(a.end(), {"-map", "0:s?"});
     if (!job.chain.empty()) a.insert(a.end(), {"-vf", job.chain});

@@ -42,14 +42,15 @@ bool keeps_subtitles(const std::string& output);
 struct ffmpeg_job {
     std::string input;
     std::string output;
-    std::string chain;   // empty: no -vf
-    std::string pix_fmt; // the input's pixel format name
+    std::string chain;     // empty: no -vf
+    std::string pix_fmt;   // the input's pixel format name
+    int video_stream = -1; // the analysed stream's index; -1: the first video stream
     bool overwrite = false;
     bool custom_encoder = false;      // the options after "--" were given
     std::vector<std::string> encoder; // those options
 };
 
-// The ffmpeg argv: the first video stream filtered and encoded (x264, CRF 18, preset
+// The ffmpeg argv: the analysed video stream filtered and encoded (x264, CRF 18, preset
 // medium, the input's pixel format when x264 takes it, else yuv420p; or the custom
 // encoder options), every audio stream copied, subtitles copied when the container keeps
 // them, progress as key=value lines on standard output.

@@ -253,6 +253,7 @@ void print_summary(const video_input& in, const sampling& run, analysis_result* 
         result->duration_us = known_duration(in);
         const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(in.pix_fmt));
         result->pix_fmt = name ? name : "";
+        result->video_stream = in.video_stream_index;
     }
     printf("\nSize: %dx%d\n", g.width, g.height);
     if (!(sw.flags & FLAG_INFO)) {
@@ -340,7 +341,9 @@ int run_video(AVIOContext* io, analysis_result* result) {
         packet.reset();
         return error_report(code);
     };
-    int ret = open_video(sw.video_file.c_str(), io, true, in);
+    // A caller that takes the result acts on it (delogo-apply) and shows its own progress
+    // on standard error: the stream dump would only push that away.
+    int ret = open_video(sw.video_file.c_str(), io, result == nullptr, in);
     if (ret < 0) return fatal(ret);
     // Only 8-bit planar YUV 4:2:0 and 4:2:2 are sampled; other formats end here.
     if (in.pix_fmt == AV_PIX_FMT_YUV420P || in.pix_fmt == AV_PIX_FMT_YUV422P) {

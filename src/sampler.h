@@ -58,5 +58,6 @@ void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds
 // The run after the command line: opens sw.video_file (or reads it through `io`, which
 // the caller owns, when not null), samples key frames, analyses them and prints the
 // summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
-// `result`, when not null, receives the frame size, duration and what the analysis printed.
+// `result`, when not null, receives the frame size, duration and what the analysis printed
+// (and the stream dump is left out).
 int process_video(AVIOContext* io, analysis_result* result = nullptr);
