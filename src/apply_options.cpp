@@ -66,7 +66,9 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
             return apply_parse::bad;
         case '?':
             if (optopt == '?') return apply_parse::help;
-            error = std::string("unknown option ") + argv[optind - 1];
+            // A short option may sit inside a group ("-yq"): name the letter alone.
+            error = "unknown option " +
+                    (optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]);
             return apply_parse::bad;
         default:
             analysis_option(opt, optarg, out.analysis);
