@@ -115,9 +115,17 @@ box union_crop(const box* borders, int count, int band_w2, int band_h2) {
     return crop;
 }
 
-void print_crop(const box& crop, int band_w2, int band_h2, int frame_width, int frame_height) {
-    if (crop.left == 0 && crop.top == 0 && crop.right == band_w2 && crop.bottom == band_h2) return;
-    printf("crop=%d:%d:%d:%d\n", frame_width - band_w2 + (crop.right - crop.left),
-           frame_height - band_h2 + (crop.bottom - crop.top), crop.left, crop.top);
+bool print_crop(const box& crop, int band_w2, int band_h2, int frame_width, int frame_height,
+                frame_rect* printed) {
+    if (crop.left == 0 && crop.top == 0 && crop.right == band_w2 && crop.bottom == band_h2)
+        return false;
+    frame_rect r;
+    r.w = frame_width - band_w2 + (crop.right - crop.left);
+    r.h = frame_height - band_h2 + (crop.bottom - crop.top);
+    r.x = crop.left;
+    r.y = crop.top;
+    printf("crop=%d:%d:%d:%d\n", r.w, r.h, r.x, r.y);
     fflush(stdout);
+    if (printed) *printed = r;
+    return true;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "analysis_result.h"
 #include "types.h"
 
 // Border box of one band image: the picture area inside dark rows and columns (crop-box
@@ -15,5 +16,7 @@ box sample_border(const uint8_t* image, int band_w2, int band_h2, int level_blac
 box union_crop(const box* borders, int count, int band_w2, int band_h2);
 
 // Prints the crop line for crop box `crop` in frame coordinates (nothing when it is the
-// whole band image).
-void print_crop(const box& crop, int band_w2, int band_h2, int frame_width, int frame_height);
+// whole band image). Returns whether it printed; `printed`, when not null, receives the
+// line's w, h, x, y.
+bool print_crop(const box& crop, int band_w2, int band_h2, int frame_width, int frame_height,
+                frame_rect* printed = nullptr);

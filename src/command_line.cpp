@@ -94,85 +94,95 @@ int in_range(int value, int low, int high, int fallback) {
 
 } // namespace
 
+bool analysis_option(int opt, const char* arg, Settings& out) {
+    switch (opt) {
+    case 'i':
+        out.flags |= FLAG_INFO;
+        out.frames = 1;
+        break;
+    case 'y':
+        out.flags |= FLAG_CANNY;
+        break;
+    case '2':
+        out.flags |= FLAG_TWO_RECTANGLES;
+        break;
+    case 'm':
+        out.flags |= FLAG_REMOVELOGO;
+        break;
+    case 'X':
+        out.flags |= FLAG_SAVE_AS_PCX;
+        break;
+    case 'a':
+        out.flags |= FLAG_ALL_CORNERS | FLAG_CANNY;
+        // Key frames are read in order from the start, not sought: 4000 covers a long
+        // film with a key frame every two seconds, and -f may still lower it.
+        out.frames = 4000;
+        break;
+    case 'r':
+        out.pixel_ratio = in_range(read_int(arg), 0, 100, 0);
+        break;
+    case 'c': {
+        int corner = read_int(arg);
+        if (corner >= 0 && corner <= 3) out.corner_mask = static_cast<uint8_t>(1 << corner);
+        break;
+    }
+    case 'f':
+        out.frames = in_range(read_int(arg), 5, 500, 64);
+        break;
+    case 'W':
+        out.width_bands = in_range(read_int(arg), 3, 48, 35);
+        break;
+    case 'H':
+        out.height_bands = in_range(read_int(arg), 3, 48, 18);
+        break;
+    case 'b':
+        out.level_black = in_range(read_int(arg), 1, 255, 23);
+        break;
+    case 'd':
+        out.level_delta = in_range(read_int(arg), 1, 255, 65);
+        break;
+    case 'k':
+        out.border_black = in_range(read_int(arg), 0, 100, 15);
+        break;
+    case 'z':
+        out.border_band = in_range(read_int(arg), 0, 20, 4);
+        break;
+    case 't':
+        out.threshold = in_range(read_int(arg), 0, 255, 170);
+        break;
+    case 's': {
+        float value = read_float(arg);
+        out.sigma = std::isnan(value) || value < 0 ? 1.2f : value;
+        break;
+    }
+    case 'l': {
+        float value = read_float(arg);
+        out.tlow = std::isnan(value) || value > 1 || value <= 0 ? 0.3f : value;
+        break;
+    }
+    case 'h': {
+        float value = read_float(arg);
+        out.thigh = std::isnan(value) || value > 1 || value <= 0 ? 0.8f : value;
+        break;
+    }
+    default:
+        return false;
+    }
+    return true;
+}
+
+const option* delogo_long_options() {
+    return long_options;
+}
+
 int parse_options(int argc, char** argv, Settings& out) {
     out = Settings{};
     optind = 0; // restart getopt's scan (GNU), so that parsing can run more than once
     int opt;
     while ((opt = getopt_long(argc, argv, ":iay2Xmc:r:f:W:H:b:d:k:z:t:s:l:h:", long_options,
                               nullptr)) != -1) {
-        switch (opt) {
-        case 'i':
-            out.flags |= FLAG_INFO;
-            out.frames = 1;
-            break;
-        case 'y':
-            out.flags |= FLAG_CANNY;
-            break;
-        case '2':
-            out.flags |= FLAG_TWO_RECTANGLES;
-            break;
-        case 'm':
-            out.flags |= FLAG_REMOVELOGO;
-            break;
-        case 'X':
-            out.flags |= FLAG_SAVE_AS_PCX;
-            break;
-        case 'a':
-            out.flags |= FLAG_ALL_CORNERS | FLAG_CANNY;
-            // Key frames are read in order from the start, not sought: 4000 covers a
-            // long film with a key frame every two seconds, and -f may still lower it.
-            out.frames = 4000;
-            break;
-        case 'r':
-            out.pixel_ratio = in_range(read_int(optarg), 0, 100, 0);
-            break;
-        case 'c': {
-            int corner = read_int(optarg);
-            if (corner >= 0 && corner <= 3) out.corner_mask = static_cast<uint8_t>(1 << corner);
-            break;
-        }
-        case 'f':
-            out.frames = in_range(read_int(optarg), 5, 500, 64);
-            break;
-        case 'W':
-            out.width_bands = in_range(read_int(optarg), 3, 48, 35);
-            break;
-        case 'H':
-            out.height_bands = in_range(read_int(optarg), 3, 48, 18);
-            break;
-        case 'b':
-            out.level_black = in_range(read_int(optarg), 1, 255, 23);
-            break;
-        case 'd':
-            out.level_delta = in_range(read_int(optarg), 1, 255, 65);
-            break;
-        case 'k':
-            out.border_black = in_range(read_int(optarg), 0, 100, 15);
-            break;
-        case 'z':
-            out.border_band = in_range(read_int(optarg), 0, 20, 4);
-            break;
-        case 't':
-            out.threshold = in_range(read_int(optarg), 0, 255, 170);
-            break;
-        case 's': {
-            float value = read_float(optarg);
-            out.sigma = std::isnan(value) || value < 0 ? 1.2f : value;
-            break;
-        }
-        case 'l': {
-            float value = read_float(optarg);
-            out.tlow = std::isnan(value) || value > 1 || value <= 0 ? 0.3f : value;
-            break;
-        }
-        case 'h': {
-            float value = read_float(optarg);
-            out.thigh = std::isnan(value) || value > 1 || value <= 0 ? 0.8f : value;
-            break;
-        }
-        default:
-            return 1; // -?, --help, an unknown option or a missing argument
-        }
+        // -?, --help, an unknown option or a missing argument
+        if (!analysis_option(opt, optarg, out)) return 1;
     }
     if (optind >= argc) return 1;
     out.video_file = argv[optind++];

@@ -35,7 +35,7 @@ bool regions_fit(const box& crop, region_geometry g, int band_w2, int band_h2,
 } // namespace
 
 void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
-                 const band_sample* samples) {
+                 const band_sample* samples, analysis_result* result) {
     const int frames = std::max(sw.frames, 0);
     // A record whose pass failed has no band image and takes no part in the crop.
     std::vector<box> borders;
@@ -48,7 +48,10 @@ void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
     // starting box alone would make a crop line of the frame's middle.
     if (borders.empty()) return;
     const box crop = union_crop(borders.data(), static_cast<int>(borders.size()), band_w2, band_h2);
-    print_crop(crop, band_w2, band_h2, frame_width, frame_height);
+    if (result) result->analysed = true;
+    const bool cropped = print_crop(crop, band_w2, band_h2, frame_width, frame_height,
+                                    result ? &result->crop : nullptr);
+    if (result) result->has_crop = cropped;
 
     // Half the crop width rounded up to whole mask bytes: NW and NE (SW and SE) may share
     // up to 7 columns in the middle.
@@ -83,5 +86,6 @@ void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
     if (!fit_logo_box(mask, g.width, g.height, logo_box)) return;
     if (mask_mode_step(mask, g.width, g.height, logo_box) < 0) return;
 
-    report_corner(best, mask, g, logo_box, crop, band_w2, band_h2, frame_width, frame_height);
+    report_corner(best, mask, g, logo_box, crop, band_w2, band_h2, frame_width, frame_height,
+                  result);
 }

@@ -49,7 +49,8 @@ bool write_delogo_picture(int corner, const uint8_t* mask, region_geometry g, co
             if (rects[i].top <= r && r <= rects[i].bottom && rects[i].left <= rects[i].right)
                 put_bits(plane3, rects[i].left, rects[i].right, false);
     }
-    save_image("delogo_%d", corner, 1, picture_planes, g.width, g.height, picture.get());
+    if (!(sw.flags & FLAG_NO_PICTURES))
+        save_image("delogo_%d", corner, 1, picture_planes, g.width, g.height, picture.get());
     return true;
 }
 
@@ -72,19 +73,39 @@ bool write_removelogo_picture(int corner, const uint8_t* mask, region_geometry g
         memcpy(row + column_byte, mask + r * row_bytes, row_bytes);
         memcpy(row + 3 * pb + column_byte, mask + r * row_bytes, row_bytes);
     }
-    save_image("removelogo_%d", corner, 1, picture_planes, band_w2, band_h2, picture.get());
+    if (!(sw.flags & FLAG_NO_PICTURES))
+        save_image("removelogo_%d", corner, 1, picture_planes, band_w2, band_h2, picture.get());
     return true;
+}
+
+// Hands the mask-mode result to the caller: the filled mask and the frame position of
+// the region's top-left pixel, converted from the band image as delogo_box converts.
+void record_mask(int corner, const uint8_t* mask, region_geometry g, const box& crop, int band_w2,
+                 int band_h2, int frame_width, int frame_height, analysis_result& result) {
+    int origin_row, origin_column;
+    region_origin(corner, crop, g, origin_row, origin_column);
+    result.has_mask = true;
+    result.corner = corner;
+    result.mask.assign(mask, mask + static_cast<size_t>(g.width) / 8 * g.height);
+    result.mask_width = g.width;
+    result.mask_height = g.height;
+    result.mask_x = origin_column + ((corner & 1) ? frame_width - band_w2 : 0);
+    result.mask_y = origin_row + ((corner & 2) ? frame_height - band_h2 : 0);
 }
 
 } // namespace
 
 void report_corner(int corner, const uint8_t* mask, region_geometry g, const box& logo_box,
-                   const box& crop, int band_w2, int band_h2, int frame_width, int frame_height) {
+                   const box& crop, int band_w2, int band_h2, int frame_width, int frame_height,
+                   analysis_result* result) {
     if (sw.flags & FLAG_REMOVELOGO) {
         if (!write_removelogo_picture(corner, mask, g, logo_box, crop, band_w2, band_h2)) return;
         printf("removelogo=removelogo_%d.%s\n", corner,
                (sw.flags & FLAG_SAVE_AS_PCX) ? "pcx" : "png");
         fflush(stdout);
+        if (result)
+            record_mask(corner, mask, g, crop, band_w2, band_h2, frame_width, frame_height,
+                        *result);
         return;
     }
     // Two rectangles only when the cover found a split; otherwise the box alone.
@@ -102,13 +123,18 @@ void report_corner(int corner, const uint8_t* mask, region_geometry g, const box
     if (!write_delogo_picture(corner, mask, g, logo_box, rects, rect_count)) return;
     for (int i = 0; i < rect_count; ++i)
         delogo_box(corner, band_w2, band_h2, frame_width, frame_height, g.width, g.height, crop,
-                   rects[i].top, rects[i].bottom, rects[i].left, rects[i].right);
+                   rects[i].top, rects[i].bottom, rects[i].left, rects[i].right,
+                   result ? &result->logos[i] : nullptr);
     fflush(stdout);
+    if (result) {
+        result->corner = corner;
+        result->logo_count = rect_count;
+    }
 }
 
 void delogo_box(int corner, int band_w2, int band_h2, int frame_width, int frame_height,
                 int region_width, int region_height, const box& crop, int top, int bottom, int left,
-                int right) {
+                int right, frame_rect* printed) {
     int w = right - left + 1, h = bottom - top + 1;
     int origin_row, origin_column;
     region_origin(corner, crop, region_geometry{region_width, region_height}, origin_row,
@@ -121,4 +147,10 @@ void delogo_box(int corner, int band_w2, int band_h2, int frame_width, int frame
     if (corner & 1) x += frame_width - band_w2;
     if (corner & 2) y += frame_height - band_h2;
     printf("delogo=x=%d:y=%d:w=%d:h=%d corner %d\n", x, y, w, h, corner);
+    if (printed) {
+        printed->x = x;
+        printed->y = y;
+        printed->w = w;
+        printed->h = h;
+    }
 }

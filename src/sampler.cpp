@@ -371,8 +371,16 @@ void capture(sampling& run, const AVFrame* frame, int i) {
 }
 
 // The size line, the analysis unless in info mode, and the duration line.
-void print_summary(const video_input& in, const sampling& run) {
+void print_summary(const video_input& in, const sampling& run, analysis_result* result) {
     const band_geometry& g = run.g;
+    if (result) {
+        result->frame_width = g.width;
+        result->frame_height = g.height;
+        result->duration_us = known_duration(in);
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(in.pix_fmt));
+        result->pix_fmt = name ? name : "";
+        result->video_stream = in.video_stream_index;
+    }
     printf("\nSize: %dx%d\n", g.width, g.height);
     if (!(sw.flags & FLAG_INFO)) {
         if (run.all_corners) {
@@ -383,7 +391,7 @@ void print_summary(const video_input& in, const sampling& run) {
                 print_crop(crop, 2 * g.band_w, 2 * g.band_h, g.width, g.height);
             }
         } else {
-            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data());
+            crop_delogo(2 * g.band_w, 2 * g.band_h, g.width, g.height, run.samples.data(), result);
         }
     }
     const int64_t shown = known_duration(in);
@@ -407,7 +415,8 @@ band_geometry bands_of(const video_input& in) {
 
 // Samples sw.frames key frames through `reader` and prints the summary. Returns 0, or
 // the error code of a fatal decoding failure.
-int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame* frame) {
+int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame* frame,
+                 analysis_result* result) {
     sampling run;
     run.g = reader.g;
     run.reader = &reader;
@@ -438,7 +447,7 @@ int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame
         case pass_end::end_of_file:
             sw.frames = i - 1;
             if (!run.all_corners) run.samples.resize(sw.frames);
-            print_summary(in, run);
+            print_summary(in, run, result);
             return 0;
         case pass_end::captured:
             if (!info) printf("%d ", i);
@@ -451,11 +460,11 @@ int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame
         }
     }
     // The samples captured so far make the summary even when the last pass failed.
-    print_summary(in, run);
+    print_summary(in, run, result);
     return 0;
 }
 
-int run_video(AVIOContext* io) {
+int run_video(AVIOContext* io, analysis_result* result) {
     frame_ptr frame(av_frame_alloc());
     packet_ptr packet(av_packet_alloc());
     if (!frame || !packet) return error_report(AVERROR(ENOMEM));
@@ -472,7 +481,9 @@ int run_video(AVIOContext* io) {
         release();
         return error_report(code);
     };
-    int ret = open_video(sw.video_file.c_str(), io, true, in);
+    // A caller that takes the result acts on it (delogo-apply) and shows its own progress
+    // on standard error: the stream dump would only push that away.
+    int ret = open_video(sw.video_file.c_str(), io, result == nullptr, in);
     if (ret < 0) return fatal(ret);
     const AVPixelFormat format = static_cast<AVPixelFormat>(in.pix_fmt);
     if (!open_band_reader(format, bands_of(in), reader)) {
@@ -482,7 +493,7 @@ int run_video(AVIOContext* io) {
         release();
         return error_text(text.c_str());
     }
-    ret = sample_video(in, reader, packet.get(), frame.get());
+    ret = sample_video(in, reader, packet.get(), frame.get(), result);
     if (ret < 0) return fatal(ret);
 
     ret = av_seek_frame(in.fmt_ctx.get(), -1, 0, 0);
@@ -497,9 +508,9 @@ int run_video(AVIOContext* io) {
 
 } // namespace
 
-int process_video(AVIOContext* io) {
+int process_video(AVIOContext* io, analysis_result* result) {
     try {
-        return run_video(io);
+        return run_video(io, result);
     } catch (const std::bad_alloc&) {
         // Band images of an oversized frame or a huge sample count.
         return error_report(AVERROR(ENOMEM));

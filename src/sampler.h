@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "analysis_result.h"
 #include "av_ptr.h"
 
 // One opened video: the demuxer, the chosen video stream and its decoder.
@@ -94,4 +95,6 @@ void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds
 // The run after the command line: opens sw.video_file (or reads it through `io`, which
 // the caller owns, when not null), samples key frames, analyses them and prints the
 // summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
-int process_video(AVIOContext* io);
+// `result`, when not null, receives the frame size, duration and what the analysis printed
+// (and the stream dump is left out).
+int process_video(AVIOContext* io, analysis_result* result = nullptr);

@@ -13,6 +13,7 @@ enum : uint8_t {
     FLAG_SAVE_AS_PCX = 8,
     FLAG_REMOVELOGO = 16,
     FLAG_ALL_CORNERS = 32,
+    FLAG_NO_PICTURES = 64, // delogo-apply: the report writes no pictures of its own
 };
 
 // Each field is named after its long option. The member initialisers are the defaults
