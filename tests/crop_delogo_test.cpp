@@ -67,20 +67,6 @@ std::string run_analysis(int w2, int h2, int fw, int fh, const std::vector<band_
     return testing::internal::GetCapturedStdout();
 }
 
-// A mask of width x height bits, static (0) where on(x, y), else 1.
-struct test_mask {
-    int width, height;
-    std::vector<uint8_t> bits;
-    test_mask(int w, int h, const std::function<bool(int, int)>& on = nullptr)
-        : width(w), height(h), bits(static_cast<size_t>(w / 8) * h, 0xFF) {
-        for (int i = 0; on && i < w * h; ++i)
-            if (on(i % w, i / w)) bits[at(i % w, i / w)] &= ~(0x80 >> (i % w % 8));
-    }
-    uint8_t* data() { return bits.data(); }
-    size_t at(int x, int y) const { return static_cast<size_t>(y) * (width / 8) + x / 8; }
-    bool is_static(int x, int y) const { return !(bits[at(x, y)] & (0x80 >> (x % 8))); }
-};
-
 test_mask block(int w, int h, int x0, int x1, int y0, int y1) {
     return test_mask(w, h, [=](int x, int y) { return in(x, x0, x1) && in(y, y0, y1); });
 }

@@ -46,6 +46,24 @@ std::string make_video(const std::string& dir, const std::string& name, int w, i
 // different parity differ by more than 100 at every pixel and nothing is dark.
 uint8_t noise_luma(int frame, int x, int y);
 
+// ---- Masks ------------------------------------------------------------------------------
+
+// A logo mask of width x height bits, rows of width / 8 bytes, MSB first: static (0) where
+// on(x, y), else 1.
+struct test_mask {
+    int width, height;
+    std::vector<uint8_t> bits;
+    test_mask(int w, int h, const std::function<bool(int, int)>& on = nullptr)
+        : width(w), height(h), bits(static_cast<size_t>(w / 8) * h, 0xFF) {
+        for (int i = 0; on && i < w * h; ++i)
+            if (on(i % w, i / w)) set(i % w, i / w);
+    }
+    uint8_t* data() { return bits.data(); }
+    size_t at(int x, int y) const { return static_cast<size_t>(y) * (width / 8) + x / 8; }
+    void set(int x, int y) { bits[at(x, y)] &= static_cast<uint8_t>(~(0x80 >> (x % 8))); }
+    bool is_static(int x, int y) const { return !(bits[at(x, y)] & (0x80 >> (x % 8))); }
+};
+
 // ---- Pictures ---------------------------------------------------------------------------
 
 // A palette picture decoded by FFmpeg's own PNG or PCX decoder.
