@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <string>
 #include <system_error>
+#include <utility>
 
 #include "helpers.h"
 

@@ -3,12 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
+#include <utility>
 
 #include "helpers.h"
 
