@@ -51,7 +51,7 @@ std::string h264(int gop) {
            std::to_string(gop) + ":min-keyint=" + std::to_string(gop) +
            ":scenecut=0:b-pyramid=none:threads=1";
 }
-const std::string mpeg4 = "-c:v mpeg4 -g 12 -bf 0 -q:v 2";
+const std::string mpeg4 = "-c:v mpeg4 -g 12 -bf 0 -q:v 2 -threads 1";
 
 std::string ffmpeg(const std::string& args, const std::string& dir) {
     const run_result r = run_command("exec ffmpeg -hide_banner -nostdin -v error -y " + args, dir);
