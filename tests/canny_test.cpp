@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "canny_gradient.h"
+#include "helpers.h"
 #include "hysteresis.h"
 #include "settings.h"
 
@@ -152,24 +153,14 @@ std::vector<uint8_t> reference_hysteresis(const std::vector<int16_t>& mag,
     return e;
 }
 
-template <typename F> band_sample make_sample(int w2, int h2, F f, uint8_t flags = 15) {
-    band_sample s;
-    s.image.reset(new uint8_t[size_t(w2) * h2]);
-    for (int y = 0; y < h2; ++y)
-        for (int x = 0; x < w2; ++x)
-            s.image[size_t(y) * w2 + x] = uint8_t(f(x, y));
-    s.corner_flags = flags;
-    return s;
-}
-
 // Smooth waves with noise: plenty of edges of every direction.
-band_sample textured_sample(int w2, int h2, unsigned seed, uint8_t flags = 15) {
+band_sample textured_sample(int w2, int h2, unsigned seed) {
     std::mt19937 rng(seed);
-    auto f = [&](int x, int y) {
+    auto samples = make_samples(1, w2, h2, [&](int, int x, int y) {
         return 128 + 70 * std::sin(x * 0.31 + seed) * std::cos(y * 0.23 - seed) +
                40 * ((x / 7 + y / 5) % 2) + int(rng() % 21) - 10; // 48 to 248
-    };
-    return make_sample(w2, h2, f, flags);
+    });
+    return std::move(samples[0]);
 }
 
 bool bit(const std::vector<uint8_t>& mask, int i) {
@@ -305,9 +296,10 @@ TEST_F(CannyLogo, VoteOfTheSamplesAgainstTheThreshold) {
         std::vector<band_sample> samples;
         for (int i = 0; i <= steps + flats; ++i) {
             const int at = i < steps ? w2 / 2 + 20 : i < steps + flats ? 0 : w2 / 2 + 10;
-            samples.push_back(make_sample(
-                w2, h2, [at](int x, int) { return x < at ? 30 : 200; },
-                i < steps + flats ? 15 : 1 | 4 | 8));
+            auto step =
+                make_samples(1, w2, h2, [at](int, int x, int) { return x < at ? 30 : 200; });
+            step[0].corner_flags = i < steps + flats ? 15 : 1 | 4 | 8;
+            samples.push_back(std::move(step[0]));
         }
         return run(samples);
     };

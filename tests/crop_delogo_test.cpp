@@ -33,20 +33,6 @@ bool in(int v, int lo, int hi) {
     return v >= lo && v <= hi;
 }
 
-// Band images filled pixel by pixel: value(sample, x, y). Exact-size buffers, so the
-// sanitizer build sees any read past them.
-std::vector<band_sample> make_samples(int count, int w2, int h2,
-                                      const std::function<int(int, int, int)>& value) {
-    std::vector<band_sample> samples(count);
-    for (int s = 0; s < count; ++s) {
-        samples[s].image.reset(new uint8_t[static_cast<size_t>(w2) * h2]);
-        samples[s].corner_flags = 15;
-        for (int i = 0; i < w2 * h2; ++i)
-            samples[s].image[i] = static_cast<uint8_t>(value(s, i % w2, i / w2));
-    }
-    return samples;
-}
-
 // Changing background: every pixel differs by 160 from one sample to the next.
 int moving(int s, int x, int y) {
     return (s % 2 ? 200 : 40) + (x + y) % 3 * 5;

@@ -107,3 +107,15 @@ uint8_t noise_luma(int frame, int x, int y) {
     h ^= h >> 15;
     return static_cast<uint8_t>(40 + h % 40 + (frame % 2 ? 140 : 0));
 }
+
+std::vector<band_sample> make_samples(int count, int w2, int h2,
+                                      const std::function<int(int s, int x, int y)>& value) {
+    std::vector<band_sample> samples(count);
+    for (int s = 0; s < count; ++s) {
+        samples[s].image.reset(new uint8_t[static_cast<size_t>(w2) * h2]);
+        samples[s].corner_flags = 15;
+        for (int i = 0; i < w2 * h2; ++i)
+            samples[s].image[i] = static_cast<uint8_t>(value(s, i % w2, i / w2));
+    }
+    return samples;
+}

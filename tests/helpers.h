@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "types.h"
+
 // ---- Running commands --------------------------------------------------------------
 
 struct run_result {
@@ -45,6 +47,13 @@ std::string make_video(const std::string& dir, const std::string& name, int w, i
 // Deterministic noise: even frames 40..79, odd frames 180..219, so any two frames of
 // different parity differ by more than 100 at every pixel and nothing is dark.
 uint8_t noise_luma(int frame, int x, int y);
+
+// ---- Analysis inputs --------------------------------------------------------------------
+
+// `count` band images of w2 x h2 filled pixel by pixel with value(sample, x, y), all
+// corners taking part. Exact-size buffers, so the sanitizer build sees any read past them.
+std::vector<band_sample> make_samples(int count, int w2, int h2,
+                                      const std::function<int(int s, int x, int y)>& value);
 
 // ---- Masks ------------------------------------------------------------------------------
 
