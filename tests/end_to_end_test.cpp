@@ -426,46 +426,26 @@ TEST(WorkingDirectory, PictureWrittenUnderItsOwnNameOrReportedOnStderr) {
             fs::permissions(dir, dir_mode);
         };
     };
+    using path = const std::string&;
     const std::vector<picture_case> cases = {
-        {"a directory under the name", [](const std::string& p) { fs::create_directory(p); }, "",
-         "Cannot write delogo_1.png: Is a directory",
-         [](const std::string& p) { EXPECT_TRUE(fs::is_directory(p)); }},
+        // clang-format off
+        {"a directory under the name", [](path p) { fs::create_directory(p); }, "",
+         "Cannot write delogo_1.png: Is a directory", [](path p) { EXPECT_TRUE(fs::is_directory(p)); }},
         {"read-only directory", nullptr, "read-only mount",
-         "Cannot write delogo_1.png: Read-only file system",
-         [](const std::string& p) { EXPECT_FALSE(fs::exists(p)); }},
+         "Cannot write delogo_1.png: Read-only file system", [](path p) { EXPECT_FALSE(fs::exists(p)); }},
         {"a symbolic link is written through",
-         [&](const std::string& p) {
-             old(dir + "/target.png");
-             fs::create_symlink("target.png", p);
-         },
-         "", "",
-         [&](const std::string& p) {
-             EXPECT_TRUE(fs::is_symlink(p));
-             decodes(dir + "/target.png");
-         }},
-        {"a hard link stays one file",
-         [&](const std::string& p) {
-             old(p);
-             fs::create_hard_link(p, dir + "/other.png");
-         },
-         "", "",
-         [&](const std::string& p) {
-             EXPECT_EQ(fs::hard_link_count(p), 2u);
-             decodes(dir + "/other.png");
-         }},
+         [&](path p) { old(dir + "/target.png"); fs::create_symlink("target.png", p); }, "", "",
+         [&](path p) { EXPECT_TRUE(fs::is_symlink(p)); decodes(dir + "/target.png"); }},
+        {"a hard link stays one file", [&](path p) { old(p); fs::create_hard_link(p, dir + "/other.png"); },
+         "", "", [&](path p) { EXPECT_EQ(fs::hard_link_count(p), 2u); decodes(dir + "/other.png"); }},
         {"the mode is kept", with_mode(fs::perms(0640)), "", "",
-         [&](const std::string& p) {
-             EXPECT_EQ(fs::status(p).permissions(), fs::perms(0640));
-             decodes(p);
-         }},
-        {"a writable picture in a directory that is not", with_mode(fs::perms(0666)),
-         "unprivileged", "", decodes},
-        {"a read-only picture is not replaced", with_mode(fs::perms(0444), fs::perms(0777)),
-         "unprivileged", "Cannot write delogo_1.png: Permission denied",
-         [](const std::string& p) { EXPECT_EQ(read_file(p), "old"); }},
+         [&](path p) { EXPECT_EQ(fs::status(p).permissions(), fs::perms(0640)); decodes(p); }},
+        {"a writable picture in a directory that is not", with_mode(fs::perms(0666)), "unprivileged", "", decodes},
+        {"a read-only picture is not replaced", with_mode(fs::perms(0444), fs::perms(0777)), "unprivileged",
+         "Cannot write delogo_1.png: Permission denied", [](path p) { EXPECT_EQ(read_file(p), "old"); }},
         {"a write that fails leaves no partial picture", old, "no file space",
-         "Cannot write delogo_1.png: File too large",
-         [](const std::string& p) { EXPECT_FALSE(fs::exists(p)); }},
+         "Cannot write delogo_1.png: File too large", [](path p) { EXPECT_FALSE(fs::exists(p)); }},
+        // clang-format on
     };
     // Root writes through permission bits: such cases run the tool as nobody.
     const std::string nobody =
