@@ -70,16 +70,10 @@ int64_t seek(void* opaque, int64_t offset, int whence) {
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE) return f->size;
     if (f->seek_fails) return AVERROR(EIO);
-    int64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = f->pos;
-    else if (whence == SEEK_END)
-        base = f->size;
-    else if (whence != SEEK_SET)
-        return AVERROR(EINVAL);
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
+    const int64_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->size : 0;
     if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return AVERROR(EINVAL);
-    f->pos = base + offset; // past the end is allowed: the next read gives end of file
-    return f->pos;
+    return f->pos = base + offset; // past the end is allowed: the next read gives end of file
 }
 
 struct io_freer {
