@@ -38,12 +38,18 @@ int moving(int s, int x, int y) {
     return (s % 2 ? 200 : 40) + (x + y) % 3 * 5;
 }
 
-// The analysis's standard output, run in a fresh working directory `name` with settings
+// The working directory of the running test (tests run in parallel processes).
+std::string work_name() {
+    return std::string("crop_delogo_") +
+           testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// The analysis's standard output, run in a fresh working directory of the test with settings
 // `s`; the settings go back to the defaults afterwards.
 std::string run_analysis(int w2, int h2, int fw, int fh, const std::vector<band_sample>& samples,
-                         Settings s = Settings{}, const std::string& name = "analysis") {
+                         Settings s = Settings{}) {
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(fresh_dir("crop_delogo_" + name));
+    std::filesystem::current_path(fresh_dir(work_name()));
     sw = s;
     sw.frames = static_cast<int>(samples.size());
     testing::internal::CaptureStdout();
@@ -431,11 +437,11 @@ TEST(Report, RemovelogoPictureOfWidthNotMultipleOfEight) {
     for (const std::string ext : {"png", "pcx"}) {
         Settings s;
         s.flags = FLAG_REMOVELOGO | (ext == "pcx" ? FLAG_SAVE_AS_PCX : 0);
-        EXPECT_EQ(run_analysis(492, 64, 704, 180, samples, s, "odd_width"),
+        EXPECT_EQ(run_analysis(492, 64, 704, 180, samples, s),
                   "removelogo=removelogo_3." + ext + "\n");
         decoded_image img;
-        ASSERT_EQ(
-            decode_image_file(TEST_WORK_DIR "/crop_delogo_odd_width/removelogo_3." + ext, img), "");
+        ASSERT_EQ(decode_image_file(TEST_WORK_DIR "/" + work_name() + "/removelogo_3." + ext, img),
+                  "");
         ASSERT_EQ(std::make_pair(img.width, img.height), std::make_pair(492, 64));
         for (int i = 0; i < 492 * 64; ++i) {
             const bool logo = in(i / 492, 50, 57) && in(i % 492, 436, 466);
