@@ -1,10 +1,12 @@
-// What the fuzz targets share: reading settings from the fuzzer's bytes, a quiet
-// process, and a private working directory for the pictures the code under test writes.
+// What the fuzz targets share: settings from the fuzzer's bytes, standard output caught in
+// a file, a private working directory for the pictures, and the checks of a report.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "settings.h"
 
 // Takes values from the front of the fuzzer's bytes; once they run out every read
 // gives 0, so every input, even an empty one, describes a complete case.
@@ -21,8 +23,7 @@ class byte_reader {
         const unsigned span = static_cast<unsigned>(high - low) + 1;
         return low + static_cast<int>((span > 256 ? u16() : u8()) % span);
     }
-    // The bytes not read yet.
-    const uint8_t* rest() const { return data_ + pos_; }
+    const uint8_t* rest() const { return data_ + pos_; } // the bytes not read yet
     size_t rest_size() const { return size_ - pos_; }
 
   private:
@@ -31,23 +32,16 @@ class byte_reader {
     size_t pos_ = 0;
 };
 
-// Sends standard output (and input) to /dev/null, once: the code under test prints its
-// report lines, and printing them would only slow the fuzzer down. With the environment
-// variable DELOGO_FUZZ_VERBOSE set, output stays, to see what an input does.
-void quiet_stdio();
-
-// Like quiet_stdio, but standard output goes to a private temporary file whose text
-// stdout_text() returns: what was printed since the last stdout_clear(). Not capturing
-// (DELOGO_FUZZ_VERBOSE set), stdout_capturing() is false and the text always empty.
-void capture_stdout();
-bool stdout_capturing();
+// Standard output goes to a private temporary file (standard input to /dev/null), once;
+// stdout_text() returns what was printed since stdout_clear(). With the environment
+// variable DELOGO_FUZZ_VERBOSE set output stays on the terminal, to see what an input does,
+// and the text is always empty: nothing is checked.
 void stdout_clear();
 std::string stdout_text();
 
-// While alive, the working directory is the process's private scratch directory (made
-// on first use, removed at exit), so the mask pictures written by the code under test
-// land there. The previous working directory comes back afterwards, so that relative
-// corpus and artifact paths of the fuzzer keep their meaning.
+// While alive, the working directory is the process's private scratch directory (made on
+// first use, removed at exit) with no pictures in it; the previous one comes back
+// afterwards, so that relative corpus and artifact paths keep their meaning.
 class in_scratch_dir {
   public:
     in_scratch_dir();
@@ -61,3 +55,15 @@ class in_scratch_dir {
 
 // 32-bit mix of three values: deterministic noise for generated pixels.
 uint32_t mix3(uint32_t a, uint32_t b, uint32_t c);
+
+// Prints `what` and the output on standard error and aborts: a finding.
+[[noreturn]] void fail(const std::string& what, const std::string& report);
+
+// Checks the analysis lines of one run: `report` holds only crop=, delogo= and
+// removelogo= lines (anything else is a finding), `run` the settings before the run.
+// Crop and delogo boxes lie inside the frame, a delogo box inside its corner's band; at
+// most one corner is reported, with one line per rectangle; every picture a line names
+// was written to the working directory and decodes with FFmpeg's own decoders at the
+// size it must have.
+void check_report(const std::string& report, const Settings& run, int band_w2, int band_h2,
+                  int frame_width, int frame_height);

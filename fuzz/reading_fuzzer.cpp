@@ -4,7 +4,7 @@
 //
 // Input: one byte of command-line flags, one byte of I/O faults, then the file's bytes.
 //
-// The output is checked as for the analysis target (report_check.h), against the frame
+// The output is checked as for the analysis target (fuzz_support.h), against the frame
 // size the run printed; any line the run should not print is a finding too.
 #include <sys/socket.h>
 
@@ -26,10 +26,9 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "fuzz_support.h"
 #include "sampler.h"
 #include "settings.h"
-#include "fuzz_support.h"
-#include "report_check.h"
 
 // A fuzzed playlist or stream description can name network addresses, and FFmpeg would
 // go and open them. This process never talks to the network: no socket, no name lookup.
@@ -71,16 +70,10 @@ int64_t seek(void* opaque, int64_t offset, int whence) {
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE) return f->size;
     if (f->seek_fails) return AVERROR(EIO);
-    int64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = f->pos;
-    else if (whence == SEEK_END)
-        base = f->size;
-    else if (whence != SEEK_SET)
-        return AVERROR(EINVAL);
+    if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
+    const int64_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->size : 0;
     if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return AVERROR(EINVAL);
-    f->pos = base + offset; // past the end is allowed: the next read gives end of file
-    return f->pos;
+    return f->pos = base + offset; // past the end is allowed: the next read gives end of file
 }
 
 struct io_freer {
@@ -124,7 +117,6 @@ void check_output(const std::string& output, const Settings& run) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    capture_stdout();
     av_log_set_level(AV_LOG_QUIET);
     byte_reader in(data, size);
     const uint8_t options = in.u8();
@@ -163,7 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const in_scratch_dir scratch;
     const Settings run = sw;
-    remove_pictures();
     stdout_clear();
     try {
         process_video(io.get());
@@ -171,6 +162,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The tool reports this as an error too: band images of an absurd frame size.
     }
     sw = Settings{};
-    if (stdout_capturing()) check_output(stdout_text(), run);
+    check_output(stdout_text(), run);
     return 0;
 }

@@ -22,17 +22,18 @@ bool inside(const frame_rect& r, int x, int y) {
 
 // A 2-second 25 fps video with silent audio: a moving wave whose every pixel swings far
 // more than level_delta and never gets dark, black outside `picture`, white logo rectangles.
-std::string make_video(const std::string& dir, frame_rect picture, std::vector<frame_rect> logo) {
-    video_recipe recipe = pixel_video(W, H, 50, [=](int f, int x, int y) -> uint8_t {
+std::string make_input(const std::string& dir, frame_rect picture, std::vector<frame_rect> logo) {
+    const luma_fn at = [=](int f, int x, int y) -> uint8_t {
         for (const frame_rect& r : logo)
             if (inside(r, x, y)) return logo_luma;
         if (!inside(picture, x, y)) return 0;
         return static_cast<uint8_t>(128 +
                                     95 * std::sin((x + 7 * f) / 5.0) * std::cos((y - 3 * f) / 4.0));
-    });
-    recipe.fps = 25;
-    recipe.with_audio = true;
-    EXPECT_EQ(write_video(dir + "/in.mkv", recipe), "");
+    };
+    EXPECT_EQ(make_video(dir, "in.mkv", W, H, 50, at,
+                         "-f lavfi -t 2 -i anullsrc=r=8000:cl=mono -c:v ffv1 -g 1 -c:a pcm_s16le",
+                         25),
+              "");
     return "in.mkv";
 }
 
@@ -90,7 +91,7 @@ const std::vector<frame_rect> l_logo{{250, 15, 40, 5}, {250, 20, 6, 10}};
 
 TEST(ApplyRun, BarsAndLogo) {
     const std::string dir = fresh_dir("apply_bars");
-    const std::string in = make_video(dir, barred, corner_logo);
+    const std::string in = make_input(dir, barred, corner_logo);
     const run_result r = apply(dir, {in, "out.mkv"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines_starting(r.out, "crop="), std::vector<std::string>{"crop=316:156:0:12"});
@@ -106,7 +107,7 @@ TEST(ApplyRun, BarsAndLogo) {
 TEST(ApplyRun, LogoAtTheTopRightEdges) {
     const std::string dir = fresh_dir("apply_edge");
     const std::vector<frame_rect> logo{{280, 2, 40, 12}};
-    const run_result r = apply(dir, {make_video(dir, whole, logo), "out.mkv"});
+    const run_result r = apply(dir, {make_input(dir, whole, logo), "out.mkv"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = lines_starting(r.out, "delogo=");
     ASSERT_EQ(lines.size(), 1u);
@@ -119,7 +120,7 @@ TEST(ApplyRun, LogoAtTheTopRightEdges) {
 // whose name needs FFmpeg's escaping), with -2 two rectangles; both applied.
 TEST(ApplyRun, MaskAndTwoRectanglesOnAnLShapedLogo) {
     const std::string dir = fresh_dir("apply_l");
-    const std::string in = make_video(dir, barred, l_logo);
+    const std::string in = make_input(dir, barred, l_logo);
     const std::string odd = "out, it's: [m].mkv";
     run_result r = apply(dir, {"-m", in, odd});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -143,7 +144,7 @@ TEST(ApplyRun, MaskAndTwoRectanglesOnAnLShapedLogo) {
 
 TEST(ApplyRun, Refusals) {
     const std::string dir = fresh_dir("apply_refusals");
-    const std::string in = make_video(dir, barred, corner_logo);
+    const std::string in = make_input(dir, barred, corner_logo);
     fs::create_hard_link(dir + "/in.mkv", dir + "/link.mkv");
     run_command("echo keep > existing.mkv", dir);
     const auto input_size = fs::file_size(dir + "/in.mkv");
@@ -167,7 +168,7 @@ TEST(ApplyRun, Refusals) {
     EXPECT_FALSE(fs::exists(dir + "/new.mkv"));
 
     const std::string plain = fresh_dir("apply_nothing");
-    const run_result r = apply(plain, {make_video(plain, whole, {}), "out.mkv"});
+    const run_result r = apply(plain, {make_input(plain, whole, {}), "out.mkv"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("nothing to clean"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(plain + "/out.mkv"));
@@ -190,7 +191,7 @@ TEST(ApplyRun, InterruptRemovesThePartialOutput) {
 TEST(ApplyRun, DryRunWithPreview) {
     const std::string dir = fresh_dir("apply_preview");
     const run_result r = apply(
-        dir, {"--dry-run", "--preview", "p.png", make_video(dir, barred, corner_logo), "out.mkv"});
+        dir, {"--dry-run", "--preview", "p.png", make_input(dir, barred, corner_logo), "out.mkv"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> command = lines_starting(r.out, "ffmpeg ");
     ASSERT_EQ(command.size(), 1u);

@@ -84,15 +84,17 @@ struct format_run {
 // and the tool's run on it with -f 5.
 format_run run_format(const std::string& name, const std::string& args) {
     std::string dir = fresh_dir("formats/" + name.substr(0, name.find('.')));
-    video_recipe recipe = pixel_video(160, 90, 6, [](int f, int x, int y) -> uint8_t {
-        if (y < 4 || y >= 86) return 0;
-        return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235 : noise_luma(f, x, y);
-    });
-    recipe.pix_fmt = "gray";
-    EXPECT_EQ(write_video(dir + "/source.mkv", recipe), "");
+    EXPECT_EQ(make_video(dir, "source.mkv", 160, 90, 6,
+                         [](int f, int x, int y) -> uint8_t {
+                             if (y < 4 || y >= 86) return 0;
+                             return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235
+                                                                              : noise_luma(f, x, y);
+                         },
+                         "-c:v ffv1 -g 1 -pix_fmt gray"),
+              "");
     run_result made = run_command("ffmpeg -v error -i source.mkv " + args + " " + name, dir);
     EXPECT_EQ(made.status, 0) << name << ": " << made.err;
-    format_run run{run_delogo({"-f", "5", name}, dir), "", ""};
+    format_run run{run_argv({DELOGO_BINARY, "-f", "5", name}, dir), "", ""};
     run.lines = run.r.out.substr(0, run.r.out.find("Duration:"));
     std::ifstream png(dir + "/delogo_1.png", std::ios::binary);
     run.picture = (std::ostringstream() << png.rdbuf()).str();

@@ -1,5 +1,5 @@
-// Shared test helpers: videos with known pixels, running the built tool, and an
-// independent decoder for the mask pictures.
+// Shared test helpers: videos with known pixels made by the ffmpeg command, running a
+// command with a time limit, and an independent decoder for the mask pictures.
 #pragma once
 
 #include <cstdint>
@@ -7,66 +7,73 @@
 #include <string>
 #include <vector>
 
-// ---- Videos -------------------------------------------------------------------------
+#include "types.h"
 
-enum class video_codec {
-    ffv1,      // lossless, every frame a key frame (Matroska)
-    mpeg4_gop, // lossy MPEG-4 part 2, a key frame every `gop` frames (Matroska)
-    h264_gop,  // lossy H.264 with B-frames, a key frame every `gop` frames (Matroska)
-};
-
-struct video_recipe {
-    int width = 160;
-    int height = 90;
-    int frames = 8;
-    int fps = 1; // frames per second (time base 1/fps)
-    video_codec codec = video_codec::ffv1;
-    int gop = 12;                    // key-frame interval of the lossy codecs
-    std::string pix_fmt = "yuv420p"; // e.g. "gray", "yuv422p", "yuv420p10le"
-    bool with_audio = false;         // add a silent audio stream as well
-    // Fills the luma plane of frame `index` (width x height, row stride `stride`).
-    // Chroma is a flat 128.
-    std::function<void(int index, uint8_t* luma, int stride)> luma;
-};
-
-// A recipe whose luma at (x, y) of frame f is at(f, x, y).
-video_recipe pixel_video(int width, int height, int frames,
-                         std::function<uint8_t(int f, int x, int y)> at);
-
-// Encodes the video to `path`. Returns an empty string on success, else the error.
-std::string write_video(const std::string& path, const video_recipe& recipe);
-
-// Writes a file with a single audio stream and no video.
-std::string write_audio_only(const std::string& path, double seconds);
-
-// Deterministic noise: luma 0..255 changing strongly from frame to frame.
-uint8_t noise_luma(int frame, int x, int y);
-
-// ---- Running the tool ------------------------------------------------------------
+// ---- Running commands --------------------------------------------------------------
 
 struct run_result {
-    int status = -1; // exit status, or -1 when it did not exit normally
+    int status = -1; // exit status, or -1 when it did not exit normally (killed, timed out)
     std::string out; // standard output
-    std::string err; // standard error (FFmpeg's log included)
+    std::string err; // standard error
 };
 
-// Runs the built tool with `args` in working directory `cwd` (created if missing).
-run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd);
-
-// The same, killed (status -1) when it has not ended within `timeout_seconds`.
-run_result run_delogo(const std::vector<std::string>& args, const std::string& cwd,
-                      int timeout_seconds);
-
-// Runs any command line through /bin/sh in `cwd`.
+// Runs argv (argv[0] a path) in `cwd` with standard input from /dev/null; killed when it
+// has not ended within `timeout_seconds`.
+run_result run_argv(const std::vector<std::string>& argv, const std::string& cwd,
+                    int timeout_seconds = 300);
+// The same through /bin/sh -c.
 run_result run_command(const std::string& command, const std::string& cwd);
 
 // A fresh, empty directory for one test under the build tree's work directory.
 std::string fresh_dir(const std::string& name);
-
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
 // The lines of `text` that start with `prefix`.
 std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix);
 
-// ---- Pictures ----------------------------------------------------------------------
+// ---- Videos ---------------------------------------------------------------------------
+
+// Luma of pixel (x, y) of frame f.
+using luma_fn = std::function<uint8_t(int f, int x, int y)>;
+
+// Writes `frames` raw yuv420p frames of w x h (luma from `at`, chroma a flat 128) at
+// `fps` frames per second and encodes them with `ffmpeg ... -i raw <encode> <name>` in
+// `dir`; `encode` may add inputs of its own (e.g. audio from lavfi) before its output
+// options. Returns "" or ffmpeg's complaint.
+std::string make_video(const std::string& dir, const std::string& name, int w, int h, int frames,
+                       const luma_fn& at, const std::string& encode = "-c:v ffv1 -g 1",
+                       int fps = 1);
+
+// Deterministic noise: even frames 40..79, odd frames 180..219, so any two frames of
+// different parity differ by more than 100 at every pixel and nothing is dark.
+uint8_t noise_luma(int frame, int x, int y);
+
+// ---- Analysis inputs --------------------------------------------------------------------
+
+// `count` band images of w2 x h2 filled pixel by pixel with value(sample, x, y), all
+// corners taking part. Exact-size buffers, so the sanitizer build sees any read past them.
+std::vector<band_sample> make_samples(int count, int w2, int h2,
+                                      const std::function<int(int s, int x, int y)>& value);
+
+// ---- Masks ------------------------------------------------------------------------------
+
+// A logo mask of width x height bits, rows of width / 8 bytes, MSB first: static (0) where
+// on(x, y), else 1.
+struct test_mask {
+    int width, height;
+    std::vector<uint8_t> bits;
+    test_mask(int w, int h, const std::function<bool(int, int)>& on = nullptr)
+        : width(w), height(h), bits(static_cast<size_t>(w / 8) * h, 0xFF) {
+        for (int i = 0; on && i < w * h; ++i)
+            if (on(i % w, i / w)) set(i % w, i / w);
+    }
+    uint8_t* data() { return bits.data(); }
+    size_t at(int x, int y) const { return static_cast<size_t>(y) * (width / 8) + x / 8; }
+    void set(int x, int y) { bits[at(x, y)] &= static_cast<uint8_t>(~(0x80 >> (x % 8))); }
+    bool is_static(int x, int y) const { return !(bits[at(x, y)] & (0x80 >> (x % 8))); }
+};
+
+// ---- Pictures ---------------------------------------------------------------------------
 
 // A palette picture decoded by FFmpeg's own PNG or PCX decoder.
 struct decoded_image {
@@ -77,6 +84,6 @@ struct decoded_image {
     bool gray = false;             // decoded as 8-bit gray instead of a palette
 };
 
-// Decodes a PNG or PCX file (chosen by its extension) with libavcodec. Returns an
-// empty string on success, else the error.
+// Decodes a PNG or PCX file (chosen by its extension) with libavcodec, after the checks
+// of the file's structure the decoders are lenient about. Returns "" or the error.
 std::string decode_image_file(const std::string& path, decoded_image& out);

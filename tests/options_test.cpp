@@ -1,21 +1,28 @@
-// Command-line parsing: defaults, ranges and fallbacks, and the duration split.
+// Command-line parsing: accepted values, the fallbacks of out-of-range and malformed ones,
+// when the help is due, and the duration split.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <initializer_list>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "command_line.h"
 #include "sampler.h"
-#include "helpers.h"
+#include "settings.h"
 
 namespace {
 
-// Parses `args` (program name and file name added) into a fresh record.
-int parse(std::initializer_list<const char*> args, Settings& out, bool with_file = true) {
+// Parses "delogo <args>" ('' is an empty argument) into `out`; returns parse_options's result.
+int parse(const std::string& args, Settings& out) {
     std::vector<std::string> words{"delogo"};
-    for (const char* a : args)
-        words.emplace_back(a);
-    if (with_file) words.emplace_back("video.mkv");
+    std::istringstream in(args);
+    for (std::string w; in >> w;)
+        words.push_back(w == "''" ? "" : w);
     std::vector<char*> argv;
     for (std::string& w : words)
         argv.push_back(w.data());
@@ -23,154 +30,96 @@ int parse(std::initializer_list<const char*> args, Settings& out, bool with_file
     return parse_options(static_cast<int>(words.size()), argv.data(), out);
 }
 
-Settings parsed(std::initializer_list<const char*> args) {
-    Settings s;
-    EXPECT_EQ(parse(args, s), 0);
-    return s;
-}
-
-// The integer settings whose out-of-range values fall back to their defaults.
-void expect_integer_defaults(const Settings& s) {
-    EXPECT_EQ(s.pixel_ratio, 0);
-    EXPECT_EQ(s.width_bands, 35);
-    EXPECT_EQ(s.height_bands, 18);
-    EXPECT_EQ(s.level_black, 23);
-    EXPECT_EQ(s.level_delta, 65);
-    EXPECT_EQ(s.border_black, 15);
-    EXPECT_EQ(s.border_band, 4);
-    EXPECT_EQ(s.threshold, 170);
+// The whole record as text, so that a row compares every field at once.
+std::string record(const Settings& s) {
+    char text[512];
+    snprintf(
+        text, sizeof text,
+        "flags %d corners %d f %d r %d W %d H %d b %d d %d k %d z %d t %d s %a l %a h %a file %s",
+        s.flags, s.corner_mask, s.frames, s.pixel_ratio, s.width_bands, s.height_bands,
+        s.level_black, s.level_delta, s.border_black, s.border_band, s.threshold, s.sigma, s.tlow,
+        s.thigh, s.video_file.c_str());
+    return text;
 }
 
 } // namespace
 
-TEST(Options, DefaultsAndFileName) {
-    Settings s = parsed({});
-    EXPECT_EQ(s.flags, 0);
-    EXPECT_EQ(s.corner_mask, 15);
-    EXPECT_EQ(s.frames, 64);
-    expect_integer_defaults(s);
-    EXPECT_FLOAT_EQ(s.sigma, 1.2f);
-    EXPECT_FLOAT_EQ(s.tlow, 0.3f);
-    EXPECT_FLOAT_EQ(s.thigh, 0.8f);
-    EXPECT_EQ(s.video_file, "video.mkv");
+TEST(Options, ValuesTheRecordTakes) {
+    const std::vector<std::pair<std::string, std::function<void(Settings&)>>> rows = {
+        // clang-format off
+        {"-y -2 -m -X", [](Settings& s) { s.flags = FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX; }},
+        {"--canny --two_rectangles --removelogo --save_as_pcx", [](Settings& s) { s.flags = FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX; }},
+        {"-f 5", [](Settings& s) { s.frames = 5; }},
+        {"--frames 500", [](Settings& s) { s.frames = 500; }},
+        {"-f 10abc", [](Settings& s) { s.frames = 10; }},     // strtol stops at the garbage
+        {"-f 4294967301", [](Settings& s) { s.frames = 5; }}, // truncated to 32 bits
+        {"-a -f 100", [](Settings& s) { s.flags = FLAG_ALL_CORNERS | FLAG_CANNY, s.frames = 100; }},
+        {"-f 100 -a", [](Settings& s) { s.flags = FLAG_ALL_CORNERS | FLAG_CANNY, s.frames = 4000; }},
+        {"-i", [](Settings& s) { s.flags = FLAG_INFO, s.frames = 1; }},
+        {"-i -f 10", [](Settings& s) { s.flags = FLAG_INFO, s.frames = 10; }},
+        {"-c 2", [](Settings& s) { s.corner_mask = 4; }},
+        {"-c x", [](Settings& s) { s.corner_mask = 1; }},
+        {"-c 3 -c 9", [](Settings& s) { s.corner_mask = 8; }},
+        {"-r 100 -W 48 -H 3 -b 255 -d 1 -k 0 -z 20 -t 0", [](Settings& s) {
+            s.pixel_ratio = 100, s.width_bands = 48, s.height_bands = 3, s.level_black = 255;
+            s.level_delta = 1, s.border_black = 0, s.border_band = 20, s.threshold = 0; }},
+        {"-l 1 -h 0.5 -s 0", [](Settings& s) { s.tlow = 1, s.thigh = 0.5f, s.sigma = 0; }},
+        {"-s abc", [](Settings& s) { s.sigma = 0; }},
+        {"-s ''", [](Settings& s) { s.sigma = 0; }},
+        // Infinities and huge values become infinite without an undefined narrowing.
+        {"-s inf", [](Settings& s) { s.sigma = INFINITY; }},
+        {"-s 1e999", [](Settings& s) { s.sigma = INFINITY; }},
+        {"-s 1e300", [](Settings& s) { s.sigma = INFINITY; }},
+        // Out of range, not a number, empty, 32-bit wrap-around and trailing garbage after
+        // an in-range number: the defaults.
+        {"-W 2 -W 49 -W -0 -W '' -W nan -W 4294967331 -H 2 -H 49 -H 1e3 -H -18", nullptr},
+        {"-b 0 -b 256 -b -1 -d 0 -d 256 -d inf -k -1 -k 101 -z -1 -z 21", nullptr},
+        {"-r -1 -r 101 -r nan -c 4 -c -1 -t 256 -t -1 -t 999", nullptr},
+        {"-f 4 -f 501 -f '' -f -0 -f nan -f 4294967360 -f 0x10 -f abc -f -10", nullptr},
+        {"-s -1 -s nan -s -inf -s -1e999 -s 1.2xyz", nullptr},
+        {"-l 0 -l -0 -l 1.5 -l nan -l NAN -l inf -l '' -l 1e-60", nullptr}, // 1e-60 narrows to 0
+        {"-h 0 -h 2 -h nan -h 1e999 -h -0 -h 0.8junk", nullptr},
+        // clang-format on
+    };
+    Settings defaults;
+    ASSERT_EQ(parse("video.mkv", defaults), 0);
+    EXPECT_EQ(defaults.video_file, "video.mkv");
+    for (const auto& [args, change] : rows) {
+        Settings want = defaults;
+        if (change) change(want);
+        // A row of fallbacks lists option-value pairs, each tried alone.
+        std::vector<std::string> cases{args};
+        std::istringstream in(args);
+        for (std::string option, value; !change && in >> option >> value;)
+            cases.push_back(option + " " + value);
+        for (const std::string& c : cases) {
+            Settings got;
+            EXPECT_EQ(parse(c + " video.mkv", got), 0) << c;
+            EXPECT_EQ(record(got), record(want)) << c;
+        }
+    }
 }
 
-TEST(Options, SwitchesSetTheirFlags) {
-    EXPECT_EQ(parsed({"-y", "-2", "-m", "-X"}).flags,
-              FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX);
-    EXPECT_EQ(parsed({"--canny", "--two_rectangles", "--removelogo", "--save_as_pcx"}).flags,
-              FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX);
-}
-
-TEST(Options, FrameCountRangeAndModes) {
-    EXPECT_EQ(parsed({"-f", "4"}).frames, 64);
-    EXPECT_EQ(parsed({"-f", "501"}).frames, 64);
-    EXPECT_EQ(parsed({"-f", "5"}).frames, 5);
-    EXPECT_EQ(parsed({"--frames", "500"}).frames, 500);
-    EXPECT_EQ(parsed({"-f", "abc"}).frames, 64);
-    EXPECT_EQ(parsed({"-f", "10abc"}).frames, 10);     // strtol stops at the garbage
-    EXPECT_EQ(parsed({"-f", "4294967301"}).frames, 5); // truncated to 32 bits
-    EXPECT_EQ(parsed({"-f", "-10"}).frames, 64);
-
-    Settings a = parsed({"-a", "-f", "100"});
-    EXPECT_EQ(a.frames, 100);
-    EXPECT_EQ(a.flags, FLAG_ALL_CORNERS | FLAG_CANNY);
-    EXPECT_EQ(parsed({"-f", "100", "-a"}).frames, 4000);
-
-    Settings info = parsed({"-i"});
-    EXPECT_EQ(info.frames, 1);
-    Settings later = parsed({"-i", "-f", "10"});
-    EXPECT_EQ(later.frames, 10);
-    EXPECT_EQ(later.flags, FLAG_INFO);
-}
-
-TEST(Options, CornerIsIgnoredOutOfRange) {
-    EXPECT_EQ(parsed({"-c", "4"}).corner_mask, 15);
-    EXPECT_EQ(parsed({"-c", "-1"}).corner_mask, 15);
-    EXPECT_EQ(parsed({"-c", "2"}).corner_mask, 4);
-    EXPECT_EQ(parsed({"-c", "x"}).corner_mask, 1);
-    EXPECT_EQ(parsed({"-c", "3", "-c", "9"}).corner_mask, 8);
-}
-
-TEST(Options, IntegerFallbacksEqualDefaults) {
-    Settings low = parsed({"-r", "-1", "-W", "2", "-H", "2", "-b", "0", "-d", "0", "-k", "-1", "-z",
-                           "-1", "-t", "-1"});
-    Settings high = parsed({"-r", "101", "-W", "49", "-H", "49", "-b", "256", "-d", "256", "-k",
-                            "101", "-z", "21", "-t", "256"});
-    for (const Settings& s : {low, high})
-        expect_integer_defaults(s);
-    Settings edge = parsed({"-r", "100", "-W", "48", "-H", "3", "-b", "255", "-d", "1", "-k", "0",
-                            "-z", "20", "-t", "0"});
-    EXPECT_EQ(edge.pixel_ratio, 100);
-    EXPECT_EQ(edge.width_bands, 48);
-    EXPECT_EQ(edge.height_bands, 3);
-    EXPECT_EQ(edge.level_black, 255);
-    EXPECT_EQ(edge.level_delta, 1);
-    EXPECT_EQ(edge.border_black, 0);
-    EXPECT_EQ(edge.border_band, 20);
-    EXPECT_EQ(edge.threshold, 0);
-}
-
-TEST(Options, FloatRangesAndNotANumber) {
-    EXPECT_FLOAT_EQ(parsed({"-l", "1"}).tlow, 1.0f);
-    EXPECT_FLOAT_EQ(parsed({"-l", "0"}).tlow, 0.3f);
-    EXPECT_FLOAT_EQ(parsed({"-l", "1.5"}).tlow, 0.3f);
-    EXPECT_FLOAT_EQ(parsed({"-l", "1e-60"}).tlow, 0.3f); // reads as 0 once narrowed
-    EXPECT_FLOAT_EQ(parsed({"-h", "0.5"}).thigh, 0.5f);
-    EXPECT_FLOAT_EQ(parsed({"-h", "-2"}).thigh, 0.8f);
-    EXPECT_FLOAT_EQ(parsed({"-s", "0"}).sigma, 0.0f);
-    EXPECT_FLOAT_EQ(parsed({"-s", "-1"}).sigma, 1.2f);
-    EXPECT_FLOAT_EQ(parsed({"-s", "abc"}).sigma, 0.0f);
-
-    // Not-a-number takes the fallback; infinities and huge values stay out of range or
-    // become infinite without an undefined narrowing.
-    EXPECT_FLOAT_EQ(parsed({"-s", "nan"}).sigma, 1.2f);
-    EXPECT_FLOAT_EQ(parsed({"-l", "nan"}).tlow, 0.3f);
-    EXPECT_FLOAT_EQ(parsed({"-h", "NAN"}).thigh, 0.8f);
-    EXPECT_TRUE(std::isinf(parsed({"-s", "inf"}).sigma));
-    EXPECT_TRUE(std::isinf(parsed({"-s", "1e999"}).sigma));
-    EXPECT_TRUE(std::isinf(parsed({"-s", "1e300"}).sigma));
-    EXPECT_FLOAT_EQ(parsed({"-l", "inf"}).tlow, 0.3f);
-    EXPECT_FLOAT_EQ(parsed({"-s", "-inf"}).sigma, 1.2f);
-}
-
-TEST(Options, HelpDueForBadCommandLines) {
+TEST(Options, HelpDueForBadCommandLinesWithTheOptionsBeforeIt) {
     Settings s;
-    EXPECT_EQ(parse({}, s, false), 1);
-    EXPECT_EQ(parse({"-?"}, s), 1);
-    EXPECT_EQ(parse({"--help"}, s), 1);
-    EXPECT_EQ(parse({"-q"}, s), 1);
-    EXPECT_EQ(parse({"--nonsense"}, s), 1);
-    EXPECT_EQ(parse({"-f"}, s, false), 1); // missing argument
-    // Options before the help request have been applied: the help shows them.
-    EXPECT_EQ(parse({"-f", "10", "--help"}, s), 1);
-    EXPECT_EQ(s.frames, 10);
-}
-
-TEST(Options, FileNameAfterDoubleDash) {
-    Settings s;
-    std::vector<std::string> words{"delogo", "-f", "7", "--", "-video.mkv", "extra"};
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    ASSERT_EQ(parse_options(static_cast<int>(words.size()), argv.data(), s), 0);
+    for (const char* args :
+         {"", "-?", "-? video.mkv", "--help", "-q video.mkv", "--nonsense video.mkv", "-f"})
+        EXPECT_EQ(parse(args, s), 1) << args;
+    EXPECT_EQ(parse("-f 10 --help video.mkv", s), 1);
+    EXPECT_EQ(s.frames, 10); // the help shows it
+    ASSERT_EQ(parse("-f 7 -- -video.mkv extra", s), 0);
     EXPECT_EQ(s.video_file, "-video.mkv");
     EXPECT_EQ(s.frames, 7);
 }
 
 TEST(Duration, RoundsToWholeSecondsAndSplits) {
-    int h, m, s;
-    split_duration(59500000, h, m, s);
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{0, 1, 0}));
-    split_duration(59499999, h, m, s);
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{0, 0, 59}));
-    split_duration(3599400000, h, m, s);
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{0, 59, 59}));
-    split_duration(3600000000, h, m, s);
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{1, 0, 0}));
-    split_duration(90061000000, h, m, s); // 25 h 1 min 1 s: hours do not wrap
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{25, 1, 1}));
-    split_duration(0, h, m, s);
-    EXPECT_EQ((std::vector<int>{h, m, s}), (std::vector<int>{0, 0, 0}));
+    // 25 h 1 min 1 s: hours do not wrap.
+    const std::pair<int64_t, const char*> rows[] = {{59500000, "0:1:0"},     {59499999, "0:0:59"},
+                                                    {3599400000, "0:59:59"}, {3600000000, "1:0:0"},
+                                                    {90061000000, "25:1:1"}, {0, "0:0:0"}};
+    for (const auto& [microseconds, want] : rows) {
+        int h, m, s;
+        split_duration(microseconds, h, m, s);
+        EXPECT_EQ(std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(s), want);
+    }
 }
