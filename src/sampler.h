@@ -57,4 +57,8 @@ void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds
 // The run after the command line: opens sw.video_file (or reads it through `io`, which
 // the caller owns, when not null), samples key frames, analyses them and prints the
 // summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
+// The passes of a file opened by path with a known duration run on worker_threads()
+// threads (at most one per pass), each with its own demuxer and decoder, and print what
+// the one-thread run prints; all_corners mode, info mode, a file without a duration and
+// input through `io` are read in order on one decoder.
 int process_video(AVIOContext* io);
