@@ -336,7 +336,8 @@ void capture_log(void* avcl, int level, const char* fmt, va_list vl) {
     }
 }
 
-// Installs capture_log while the threads run (no other thread of FFmpeg's logs then).
+// Installs capture_log while the passes run on several threads (the decoders start no
+// threads of their own, so every message comes from a thread that set its log_sink).
 struct log_capture {
     log_capture() { av_log_set_callback(capture_log); }
     ~log_capture() { av_log_set_callback(av_log_default_callback); }
