@@ -8,15 +8,18 @@
 #include "canny_gradient.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "hysteresis.h"
 #include "settings.h"
+#include "workers.h"
 
 namespace {
 
@@ -206,28 +209,55 @@ void canny_gradient(const uint8_t* region, ptrdiff_t stride, int width, int rows
     });
 }
 
+namespace {
+
+// One thread's working buffers and its sums of edge-map values.
+struct canny_scratch {
+    std::unique_ptr<float[]> blurred;
+    std::unique_ptr<int16_t[]> smoothed, dx, dy, magnitude;
+    std::unique_ptr<uint8_t[]> suppressed, edges;
+    std::unique_ptr<int32_t[]> accumulator; // zero-filled
+};
+
+// The buffers for regions of `count` pixels: 0, or the negative code of the first that
+// cannot be allocated.
+int allocate_scratch(size_t count, canny_scratch& s) {
+    if (!(s.blurred = allocate<float>(count, false))) return -2;
+    if (!(s.smoothed = allocate<int16_t>(count, false))) return -3;
+    if (!(s.dx = allocate<int16_t>(count, false))) return -4;
+    if (!(s.dy = allocate<int16_t>(count, false))) return -5;
+    if (!(s.magnitude = allocate<int16_t>(count, false))) return -7;
+    if (!(s.suppressed = allocate<uint8_t>(count, false))) return -8;
+    if (!(s.edges = allocate<uint8_t>(count, false))) return -9;
+    if (!(s.accumulator = allocate<int32_t>(count, true))) return -10;
+    return 0;
+}
+
+// Adds one region's edge map (edge pixels 0, the others 255) to s.accumulator.
+void add_edge_map(const uint8_t* region, int band_w2, int width, int rows, const float* kernel,
+                  int size, canny_scratch& s) {
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(rows);
+    canny_gradient(region, band_w2, width, rows, kernel, size, s.blurred.get(), s.smoothed.get(),
+                   s.dx.get(), s.dy.get(), s.magnitude.get());
+    non_max_supp(s.magnitude.get(), s.dx.get(), s.dy.get(), rows, width, s.suppressed.get());
+    apply_hysteresis(s.magnitude.get(), s.suppressed.get(), rows, width, s.edges.get(), sw.tlow,
+                     sw.thigh);
+    in_blocks(0, static_cast<ptrdiff_t>(count), [&](ptrdiff_t p0, auto n) {
+        for (int j = 0; j < decltype(n)::value; ++j)
+            s.accumulator[p0 + j] += s.edges[p0 + j];
+    });
+}
+
+} // namespace
+
 int canny_logo(int band_w2, int /*band_h2*/, int region_width, int region_height, int start,
                const band_sample* samples, uint8_t* mask, int corner) {
     const int width = std::max(region_width, 0);
     const int rows = std::max(region_height, 0);
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(rows);
 
-    const auto blurred = allocate<float>(count, false);
-    if (!blurred) return -2;
-    const auto smoothed = allocate<int16_t>(count, false);
-    if (!smoothed) return -3;
-    const auto dx = allocate<int16_t>(count, false);
-    if (!dx) return -4;
-    const auto dy = allocate<int16_t>(count, false);
-    if (!dy) return -5;
-    const auto magnitude = allocate<int16_t>(count, false);
-    if (!magnitude) return -7;
-    const auto suppressed = allocate<uint8_t>(count, false);
-    if (!suppressed) return -8;
-    const auto edges = allocate<uint8_t>(count, false);
-    if (!edges) return -9;
-    const auto accumulator = allocate<int32_t>(count, true);
-    if (!accumulator) return -10;
+    canny_scratch first; // the caller's thread's, and the sums of all in the end
+    if (const int code = allocate_scratch(count, first)) return code;
     int size = 0;
     const auto kernel = gaussian_kernel(sw.sigma, size);
 
@@ -239,23 +269,33 @@ int canny_logo(int band_w2, int /*band_h2*/, int region_width, int region_height
         return 0;
     }
     const unsigned corner_bit = corner >= 0 && corner < 8 ? 1u << corner : 0u;
-    int taking_part = 0;
+    std::vector<const uint8_t*> regions; // of the samples taking part
     for (int i = 0; i < sw.frames; ++i) {
         const band_sample& sample = samples[i];
-        if (!(sample.corner_flags & corner_bit) || !sample.image) continue;
-        ++taking_part;
-        const uint8_t* region = sample.image.get() + static_cast<unsigned>(start);
-        canny_gradient(region, band_w2, width, rows, kernel.get(), size, blurred.get(),
-                       smoothed.get(), dx.get(), dy.get(), magnitude.get());
-        non_max_supp(magnitude.get(), dx.get(), dy.get(), rows, width, suppressed.get());
-        apply_hysteresis(magnitude.get(), suppressed.get(), rows, width, edges.get(), sw.tlow,
-                         sw.thigh);
-        // Edge pixels add 0, the others 255.
-        in_blocks(0, static_cast<ptrdiff_t>(count), [&](ptrdiff_t p0, auto n) {
-            for (int j = 0; j < decltype(n)::value; ++j)
-                accumulator[p0 + j] += edges[p0 + j];
-        });
+        if ((sample.corner_flags & corner_bit) && sample.image)
+            regions.push_back(sample.image.get() + static_cast<unsigned>(start));
     }
+    const int taking_part = static_cast<int>(regions.size());
+
+    // The samples are shared out among the threads as they come free; each sums into its
+    // own accumulator. The sums are of integers, so the total is the same however the
+    // samples fell.
+    const int threads = std::min(worker_threads(), taking_part);
+    std::vector<canny_scratch> others(static_cast<size_t>(std::max(threads - 1, 0)));
+    std::atomic<int> next{0};
+    run_workers(threads, [&](int k) {
+        canny_scratch& s = k == 0 ? first : others[static_cast<size_t>(k - 1)];
+        // A thread without buffers leaves its share to the others.
+        if (k > 0 && allocate_scratch(count, s) != 0) return;
+        for (int r; (r = next.fetch_add(1)) < taking_part;)
+            add_edge_map(regions[static_cast<size_t>(r)], band_w2, width, rows, kernel.get(), size,
+                         s);
+    });
+    int32_t* accumulator = first.accumulator.get();
+    for (const canny_scratch& s : others)
+        if (s.accumulator)
+            for (size_t p = 0; p < count; ++p)
+                accumulator[p] += s.accumulator[p];
 
     // A pixel stays a candidate (0) when its mean edge-map value is at most threshold.
     const int limit = taking_part * sw.threshold;

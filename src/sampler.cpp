@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cinttypes>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ extern "C" {
 #include "crop_delogo.h"
 #include "settings.h"
 #include "types.h"
+#include "workers.h"
 
 void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds) {
     double whole = (static_cast<double>(microseconds) + 500000.0) / 1000000.0;
@@ -248,6 +251,10 @@ int open_video(const char* path, AVIOContext* io, bool dump, video_input& in) {
                                   in.fmt_ctx->streams[in.video_stream_index]->codecpar);
     // Refuse frames beyond the cap before the decoder allocates them.
     in.dec_ctx->max_pixels = max_frame_pixels;
+    // One frame at a time gains nothing from the decoder's own threads (measured on 4K
+    // HEVC: the same CPU time with slice or frame threads), and the passes already keep
+    // every core busy with a decoder each.
+    in.dec_ctx->thread_count = 1;
     if ((ret = avcodec_open2(in.dec_ctx.get(), decoder, nullptr)) < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot open video decoder\n");
         return ret;
@@ -357,9 +364,9 @@ struct sampling {
 
 // Keeps the captured frame of pass i (from 1): its band image, or in all_corners mode
 // just its border box.
-void capture(sampling& run, const AVFrame* frame, int i) {
+void capture(sampling& run, band_reader& reader, const AVFrame* frame, int i) {
     if (run.all_corners) {
-        read_bands(*run.reader, frame, run.scratch.get());
+        read_bands(reader, frame, run.scratch.get());
         run.borders.push_back(
             sample_border(run.scratch.get(), 2 * run.g.band_w, 2 * run.g.band_h, sw.level_black));
         return;
@@ -367,7 +374,7 @@ void capture(sampling& run, const AVFrame* frame, int i) {
     band_sample& s = run.samples[i - 1];
     s.image = std::move(run.images[i - 1]);
     s.corner_flags = 15;
-    read_bands(*run.reader, frame, s.image.get());
+    read_bands(reader, frame, s.image.get());
 }
 
 // The size line, the analysis unless in info mode, and the duration line.
@@ -413,10 +420,202 @@ band_geometry bands_of(const video_input& in) {
     return g;
 }
 
-// Samples sw.frames key frames through `reader` and prints the summary. Returns 0, or
-// the error code of a fatal decoding failure.
+// The passes in order on the one decoder, as all_corners mode, a file without a duration
+// and info mode need. Returns 0, or the error code of a fatal decoding failure.
+int sample_in_order(video_input& in, AVPacket* packet, AVFrame* frame, sampling& run, bool seeking,
+                    bool info) {
+    for (int i = 1; i <= sw.frames; ++i) {
+        if (seeking) seek_to_pass(in, i, sw.frames);
+        int code = 0;
+        switch (read_key_frame(in, packet, frame, code)) {
+        case pass_end::fatal:
+            return code;
+        case pass_end::end_of_file:
+            sw.frames = i - 1;
+            if (!run.all_corners) run.samples.resize(sw.frames);
+            return 0;
+        case pass_end::captured:
+            if (!info) printf("%d ", i);
+            fflush(stdout);
+            capture(run, *run.reader, frame, i);
+            av_frame_unref(frame);
+            break;
+        case pass_end::read_error:
+            break; // this pass's record stays empty
+        }
+    }
+    return 0;
+}
+
+// ---- Passes on several threads ----------------------------------------------------------
+//
+// Every thread has its own demuxer and decoder on the file and takes the next pass not yet
+// taken. What a pass prints (FFmpeg's messages, then its number) waits until every pass
+// before it has been reported, so the output is the one-thread run's: a pass that ends the
+// sampling (end of file, fatal error) stops the report there, and whatever later passes
+// found is dropped, as the one-thread run never reads them.
+
+// Where FFmpeg's messages of the calling thread go: null for standard error.
+thread_local std::string* log_sink = nullptr;
+thread_local int log_prefix = 1; // av_log_format_line2's state between the thread's lines
+
+// av_log_default_callback's text for a message (which it writes to standard error when
+// that is no terminal and no log flags are set: the tool sets none), kept in log_sink.
+void capture_log(void* avcl, int level, const char* fmt, va_list vl) {
+    std::string* sink = log_sink;
+    if (!sink) {
+        av_log_default_callback(avcl, level, fmt, vl);
+        return;
+    }
+    if ((level >= 0 ? level & 0xff : level) > av_log_get_level()) return;
+    char line[4096];
+    av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &log_prefix);
+    for (char* c = line; *c; ++c) {
+        const auto u = static_cast<unsigned char>(*c);
+        if (u < 0x08 || (u > 0x0D && u < 0x20)) *c = '?'; // as the default callback shows them
+    }
+    try {
+        sink->append(line);
+    } catch (const std::bad_alloc&) {
+        // No exception may cross FFmpeg's C frames: without memory the message is lost.
+    }
+}
+
+// Installs capture_log while the passes run on several threads (the decoders start no
+// threads of their own, so every message comes from a thread that set its log_sink).
+struct log_capture {
+    log_capture() { av_log_set_callback(capture_log); }
+    ~log_capture() { av_log_set_callback(av_log_default_callback); }
+    log_capture(const log_capture&) = delete;
+    log_capture& operator=(const log_capture&) = delete;
+};
+
+// Sends the calling thread's FFmpeg messages to `sink` for its lifetime.
+struct log_to {
+    std::string* saved;
+    explicit log_to(std::string* sink) : saved(log_sink) { log_sink = sink; }
+    ~log_to() { log_sink = saved; }
+    log_to(const log_to&) = delete;
+    log_to& operator=(const log_to&) = delete;
+};
+
+// How one pass ended, kept until the passes before it are reported.
+struct pass_outcome {
+    bool done = false;
+    pass_end end = pass_end::read_error;
+    int code = 0;    // of a fatal end
+    std::string log; // FFmpeg's messages during the pass
+};
+
+// The passes shared by the threads; every member under `lock`.
+struct pass_board {
+    std::mutex lock;
+    std::vector<pass_outcome> passes; // pass i at i - 1
+    int next = 1;                     // the next pass to hand out
+    int last = 0;                     // none after it is handed out: an earlier one ended
+    int reported = 0;                 // passes 1..reported have been reported
+    bool ended = false;               // pass `reported` ended the sampling
+};
+
+bool ends_sampling(pass_end end) {
+    return end == pass_end::end_of_file || end == pass_end::fatal;
+}
+
+// Reports the passes that are done and follow the reported ones without a gap: their
+// messages, and the numbers of those captured.
+void report_done(pass_board& board) {
+    while (!board.ended && board.reported < static_cast<int>(board.passes.size())) {
+        pass_outcome& pass = board.passes[board.reported];
+        if (!pass.done) return;
+        fputs(pass.log.c_str(), stderr);
+        std::string().swap(pass.log);
+        ++board.reported;
+        if (pass.end == pass_end::captured) {
+            printf("%d ", board.reported);
+            fflush(stdout);
+        }
+        board.ended = ends_sampling(pass.end);
+    }
+}
+
+// One thread's share: takes passes until none is left, on its own input.
+void take_passes(video_input& in, band_reader& reader, AVPacket* packet, AVFrame* frame,
+                 sampling& run, pass_board& board) {
+    const int passes = static_cast<int>(board.passes.size());
+    while (true) {
+        int i;
+        {
+            std::lock_guard<std::mutex> hold(board.lock);
+            if (board.next > board.last) return;
+            i = board.next++;
+        }
+        pass_outcome pass;
+        {
+            log_to sink(&pass.log);
+            seek_to_pass(in, i, passes);
+            pass.end = read_key_frame(in, packet, frame, pass.code);
+        }
+        // Each pass has a band image and a record of its own: no other thread touches them.
+        if (pass.end == pass_end::captured) capture(run, reader, frame, i);
+        av_frame_unref(frame);
+        pass.done = true;
+        std::lock_guard<std::mutex> hold(board.lock);
+        if (ends_sampling(pass.end)) board.last = std::min(board.last, i);
+        board.passes[i - 1] = std::move(pass);
+        report_done(board);
+    }
+}
+
+// A thread's own input on the file, with the main input's frame geometry; false when it
+// cannot be had, and the thread then leaves its share to the others. What opening logs
+// was printed once already by the main input's open.
+bool open_worker_input(const video_input& main, video_input& in) {
+    std::string discarded;
+    log_to sink(&discarded);
+    try {
+        return open_video(sw.video_file.c_str(), nullptr, false, in) >= 0 &&
+               in.width == main.width && in.height == main.height && in.pix_fmt == main.pix_fmt;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// The passes on `threads` threads, the first of them the caller's on `in`. Returns 0, or
+// the error code of the first fatal decoding failure in pass order.
+int sample_in_parallel(video_input& in, AVPacket* packet, AVFrame* frame, sampling& run,
+                       int threads) {
+    pass_board board;
+    board.passes.resize(sw.frames);
+    board.last = sw.frames;
+    log_capture capturing;
+    run_workers(threads, [&](int k) {
+        if (k == 0) {
+            take_passes(in, *run.reader, packet, frame, run, board);
+            return;
+        }
+        video_input own;
+        frame_ptr own_frame(av_frame_alloc());
+        packet_ptr own_packet(av_packet_alloc());
+        // A conversion keeps its context and rows between calls: one reader per thread.
+        band_reader own_reader;
+        if (own_frame && own_packet && open_worker_input(in, own) &&
+            open_band_reader(static_cast<AVPixelFormat>(own.pix_fmt), run.g, own_reader))
+            take_passes(own, own_reader, own_packet.get(), own_frame.get(), run, board);
+    });
+    // Every pass up to board.last is done and reported now.
+    if (!board.ended) return 0;
+    const pass_outcome& last = board.passes[board.reported - 1];
+    if (last.end == pass_end::fatal) return last.code;
+    sw.frames = board.reported - 1;
+    run.samples.resize(sw.frames);
+    return 0;
+}
+
+// Samples sw.frames key frames through `reader` and prints the summary. `own_file`: the
+// input was opened from sw.video_file, which other threads may open as well. Returns 0,
+// or the error code of a fatal decoding failure.
 int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame* frame,
-                 analysis_result* result) {
+                 bool own_file, analysis_result* result) {
     sampling run;
     run.g = reader.g;
     run.reader = &reader;
@@ -438,27 +637,12 @@ int sample_video(video_input& in, band_reader& reader, AVPacket* packet, AVFrame
     printf(info ? "%s" : "Key Frame: ", sw.video_file.c_str());
     fflush(stdout);
 
-    for (int i = 1; i <= sw.frames; ++i) {
-        if (seeking) seek_to_pass(in, i, sw.frames);
-        int code = 0;
-        switch (read_key_frame(in, packet, frame, code)) {
-        case pass_end::fatal:
-            return code;
-        case pass_end::end_of_file:
-            sw.frames = i - 1;
-            if (!run.all_corners) run.samples.resize(sw.frames);
-            print_summary(in, run, result);
-            return 0;
-        case pass_end::captured:
-            if (!info) printf("%d ", i);
-            fflush(stdout);
-            capture(run, frame, i);
-            av_frame_unref(frame);
-            break;
-        case pass_end::read_error:
-            break; // this pass's record stays empty
-        }
-    }
+    // Seeking passes are independent (the decoder forgets everything at each seek), so
+    // they can share the work out; a caller's I/O context cannot be opened twice.
+    const int threads = seeking && own_file && !info ? std::min(worker_threads(), sw.frames) : 1;
+    const int code = threads > 1 ? sample_in_parallel(in, packet, frame, run, threads)
+                                 : sample_in_order(in, packet, frame, run, seeking, info);
+    if (code < 0) return code;
     // The samples captured so far make the summary even when the last pass failed.
     print_summary(in, run, result);
     return 0;
@@ -493,7 +677,7 @@ int run_video(AVIOContext* io, analysis_result* result) {
         release();
         return error_text(text.c_str());
     }
-    ret = sample_video(in, reader, packet.get(), frame.get(), result);
+    ret = sample_video(in, reader, packet.get(), frame.get(), io == nullptr, result);
     if (ret < 0) return fatal(ret);
 
     ret = av_seek_frame(in.fmt_ctx.get(), -1, 0, 0);

@@ -96,5 +96,8 @@ void split_duration(int64_t microseconds, int& hours, int& minutes, int& seconds
 // the caller owns, when not null), samples key frames, analyses them and prints the
 // summary. Returns the exit status: 0, or 1 after "Error occurred: ..." on stderr.
 // `result`, when not null, receives the frame size, duration and what the analysis printed
-// (and the stream dump is left out).
+// (and the stream dump is left out). The passes of a file opened by path with a known
+// duration run on worker_threads() threads (at most one per pass), each with its own
+// demuxer and decoder, and print what the one-thread run prints; all_corners mode, info
+// mode, a file without a duration and input through `io` are read in order on one decoder.
 int process_video(AVIOContext* io, analysis_result* result = nullptr);

@@ -427,29 +427,6 @@ TEST(DelogoBox, FrameCoordinatesAndClamps) {
     }
 }
 
-TEST(Report, RemovelogoPictureOfWidthNotMultipleOfEight) {
-    // A 704-pixel-wide video: band image 492 x 64, a logo in SE. The region starts at
-    // column 492 - 248 = 244 but is copied from byte 30 on (column 240): the logo lands 4
-    // columns left of its place.
-    auto samples = make_samples(5, 492, 64, [](int s, int x, int y) {
-        return in(y, 50, 57) && in(x, 440, 470) ? 230 : moving(s, x, y);
-    });
-    for (const std::string ext : {"png", "pcx"}) {
-        Settings s;
-        s.flags = FLAG_REMOVELOGO | (ext == "pcx" ? FLAG_SAVE_AS_PCX : 0);
-        EXPECT_EQ(run_analysis(492, 64, 704, 180, samples, s),
-                  "removelogo=removelogo_3." + ext + "\n");
-        decoded_image img;
-        ASSERT_EQ(decode_image_file(TEST_WORK_DIR "/" + work_name() + "/removelogo_3." + ext, img),
-                  "");
-        ASSERT_EQ(std::make_pair(img.width, img.height), std::make_pair(492, 64));
-        for (int i = 0; i < 492 * 64; ++i) {
-            const bool logo = in(i / 492, 50, 57) && in(i % 492, 436, 466);
-            ASSERT_EQ(img.index[i], logo ? 6 : 15) << i % 492 << "," << i / 492;
-        }
-    }
-}
-
 // 320 x 180 frame: band image 224 x 64, regions 112 x 32. `logo` marks static pixels of
 // the region of `corner` (region coordinates).
 std::vector<band_sample> corner_logos(const std::function<bool(int, int, int)>& logo) {

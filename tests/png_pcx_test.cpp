@@ -78,21 +78,6 @@ TEST(Pictures, EveryWidthAndLongRunsDecodeToTheSameColourIndices) {
             }
 }
 
-TEST(Pictures, GreyPicturesDecodeToTheirLevels) {
-    const std::string dir = fresh_dir("png_pcx_grey");
-    std::vector<uint8_t> grey(7 * 3);
-    for (size_t i = 0; i < grey.size(); ++i)
-        grey[i] = static_cast<uint8_t>(255 - i * 11);
-    for (const char* name : {"/g.png", "/g.pcx"}) {
-        ASSERT_EQ(write(dir + name, name[5] == 'x', 8, 1, 7, 3, grey.data()), 0);
-        decoded_image img;
-        ASSERT_EQ(decode_image_file(dir + name, img), "") << name;
-        ASSERT_EQ(img.index.size(), grey.size());
-        for (size_t i = 0; i < grey.size(); ++i) // PCX: through its grey-ramp palette
-            EXPECT_EQ(img.gray ? img.index[i] : img.palette[img.index[i]] & 0xFF, grey[i]) << name;
-    }
-}
-
 TEST(Pictures, PcxRunRules) {
     const std::string path = fresh_dir("png_pcx_rows") + "/a.pcx";
     auto rows = [&](int width, int height, const std::vector<uint8_t>& pixels) {
