@@ -2,6 +2,7 @@
 // FFmpeg's own decoders) and FFmpeg accepting the printed filter arguments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
