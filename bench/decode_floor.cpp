@@ -81,11 +81,7 @@ int main(int argc, char** argv) {
     for (AVDictionary*& o : probe_options)
         av_dict_free(&o);
     if (ret < 0) return fail("stream info", ret);
-#if LIBAVFORMAT_VERSION_MAJOR >= 59
-    const AVCodec* decoder = nullptr;
-#else
-    AVCodec* decoder = nullptr;
-#endif
+    found_decoder decoder = nullptr;
     const int stream = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (stream < 0) return fail("video stream", stream);
     codec_ptr dec(avcodec_alloc_context3(decoder));

@@ -1,6 +1,7 @@
 // Owners of FFmpeg objects, and the few decoding facts shared by the code that drives
 // FFmpeg (the command-line module, and the tests and benchmarks that encode, decode or
-// time videos).
+// time videos). Every FFmpeg version test lives here: the code builds without a
+// deprecation warning against FFmpeg 5.1 (Debian 12), 7.1 (Debian 13) and 9.0.
 #pragma once
 
 #include <cstdint>
@@ -39,5 +40,31 @@ inline bool is_key_frame(const AVFrame* frame) {
     return (frame->flags & AV_FRAME_FLAG_KEY) != 0;
 #else
     return frame->key_frame != 0;
+#endif
+}
+
+// The decoder that av_find_best_stream hands back (const from libavformat 59 on).
+#if LIBAVFORMAT_VERSION_MAJOR >= 59
+using found_decoder = const AVCodec*;
+#else
+using found_decoder = AVCodec*;
+#endif
+
+// Mono audio for an encoder, and the encoder's layout for a frame it is to encode (the
+// channel count and mask gave way to AVChannelLayout).
+inline void set_mono(AVCodecContext* audio) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+    av_channel_layout_default(&audio->ch_layout, 1);
+#else
+    audio->channels = 1;
+    audio->channel_layout = AV_CH_LAYOUT_MONO;
+#endif
+}
+inline void copy_layout(AVFrame* samples, const AVCodecContext* audio) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
+    av_channel_layout_copy(&samples->ch_layout, &audio->ch_layout);
+#else
+    samples->channel_layout = audio->channel_layout;
+    samples->channels = audio->channels;
 #endif
 }

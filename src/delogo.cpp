@@ -324,11 +324,7 @@ int open_video(AVIOContext* io) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot find stream information\n");
         return ret;
     }
-#if LIBAVFORMAT_VERSION_MAJOR >= 59
-    const AVCodec* decoder = nullptr;
-#else
-    AVCodec* decoder = nullptr;
-#endif
+    found_decoder decoder = nullptr;
     ret = av_find_best_stream(fmt_ctx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (ret < 0) {
         av_log(nullptr, AV_LOG_ERROR, "Cannot find a video stream in the input file\n");

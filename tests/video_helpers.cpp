@@ -65,12 +65,7 @@ std::string add_audio(AVFormatContext* oc, codec_ptr& audio, AVStream*& stream) 
     if (!pcm || !stream || !audio) return "audio encoder";
     audio->sample_fmt = AV_SAMPLE_FMT_S16;
     audio->sample_rate = 8000;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-    av_channel_layout_default(&audio->ch_layout, 1);
-#else
-    audio->channels = 1;
-    audio->channel_layout = AV_CH_LAYOUT_MONO;
-#endif
+    set_mono(audio.get());
     audio->time_base = AVRational{1, 8000};
     int ret = avcodec_open2(audio.get(), pcm, nullptr);
     if (ret < 0) return av_error("open audio", ret);
@@ -86,12 +81,7 @@ std::string write_silence(AVCodecContext* audio, int64_t first, int count, AVFor
     if (!samples) return "out of memory";
     samples->format = AV_SAMPLE_FMT_S16;
     samples->nb_samples = count;
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(57, 24, 100)
-    av_channel_layout_copy(&samples->ch_layout, &audio->ch_layout);
-#else
-    samples->channel_layout = audio->channel_layout;
-    samples->channels = 1;
-#endif
+    copy_layout(samples.get(), audio);
     samples->sample_rate = 8000;
     int ret = av_frame_get_buffer(samples.get(), 0);
     if (ret < 0) return av_error("audio", ret);
