@@ -44,8 +44,9 @@ void BM_canny_logo(benchmark::State& state) {
     sw.frames = sample_count;
     std::vector<uint8_t> mask(region_width * region_height / 8);
     for (auto _ : state) {
-        const int result = canny_logo(band_w2, band_h2, region_width, region_height, start,
-                                      samples.data(), mask.data(), 1);
+        // Not const: Google Benchmark 1.9 deprecates DoNotOptimize of a const value.
+        int result = canny_logo(band_w2, band_h2, region_width, region_height, start,
+                                samples.data(), mask.data(), 1);
         benchmark::DoNotOptimize(result);
         benchmark::DoNotOptimize(mask.data());
     }
