@@ -108,6 +108,11 @@ uint8_t noise_luma(int frame, int x, int y) {
     return static_cast<uint8_t>(40 + h % 40 + (frame % 2 ? 140 : 0));
 }
 
+uint8_t logo_luma(int f, int x, int y) {
+    if (y < 4 || y >= 86) return 0;
+    return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235 : noise_luma(f, x, y);
+}
+
 std::vector<band_sample> make_samples(int count, int w2, int h2,
                                       const std::function<int(int s, int x, int y)>& value) {
     std::vector<band_sample> samples(count);
