@@ -305,13 +305,6 @@ TEST_P(Run, Table) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Run, testing::ValuesIn(rows),
                          [](const testing::TestParamInfo<row>& info) { return info.param.name; });
 
-std::string quoted(const std::string& text) {
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // How delogo_1.png is set up before a run, how the tool is started, and what must hold
 // of the file afterwards.
 struct picture_case {

@@ -21,6 +21,8 @@ struct run_result {
 // has not ended within `timeout_seconds`.
 run_result run_argv(const std::vector<std::string>& argv, const std::string& cwd,
                     int timeout_seconds = 300);
+// `text` quoted for /bin/sh.
+std::string quoted(const std::string& text);
 // The same through /bin/sh -c.
 run_result run_command(const std::string& command, const std::string& cwd);
 
