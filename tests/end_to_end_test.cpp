@@ -105,14 +105,12 @@ std::string make_input(const std::string& name, const std::string& dir) {
     if (name == "large_first.ts" || name == "small_first.h264") {
         // Two H.264 parts of different sizes back to back: only frames of the size the
         // decoder opened with are samples. The large part has bars of 20 rows.
-        std::string error =
-            make_video(
-                dir, "large.mkv", 320, 180, 48,
-                [](int, int, int y) -> uint8_t { return y < 20 || y >= 160 ? 0 : 128; }, h264(12),
-                12) +
-            make_video(
-                dir, "small.mkv", 160, 90, 48, [](int, int, int) -> uint8_t { return 200; },
-                h264(12), 12);
+        const luma_fn bars = [](int, int, int y) -> uint8_t {
+            return y < 20 || y >= 160 ? 0 : 128;
+        };
+        const luma_fn flat = [](int, int, int) -> uint8_t { return 200; };
+        std::string error = make_video(dir, "large.mkv", 320, 180, 48, bars, h264(12), 12) +
+                            make_video(dir, "small.mkv", 160, 90, 48, flat, h264(12), 12);
         for (const char* part : {"large", "small"})
             error += ffmpeg("-i " + std::string(part) + ".mkv -c copy " + part + ".ts -c copy " +
                                 part + ".h264",
