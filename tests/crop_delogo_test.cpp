@@ -37,18 +37,14 @@ int moving(int s, int x, int y) {
     return (s % 2 ? 200 : 40) + (x + y) % 3 * 5;
 }
 
-// The working directory of the running test (tests run in parallel processes).
-std::string work_name() {
-    return std::string("crop_delogo_") +
-           testing::UnitTest::GetInstance()->current_test_info()->name();
-}
-
-// The analysis's standard output, run in a fresh working directory of the test with settings
-// `s`; the settings go back to the defaults afterwards.
+// The analysis's standard output, run in a fresh working directory of the test (tests run
+// in parallel processes) with settings `s`; the settings go back to the defaults afterwards.
 std::string run_analysis(int w2, int h2, int fw, int fh, const std::vector<band_sample>& samples,
                          Settings s = Settings{}) {
     const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(fresh_dir(work_name()));
+    std::filesystem::current_path(
+        fresh_dir("crop_delogo_" +
+                  std::string(testing::UnitTest::GetInstance()->current_test_info()->name())));
     sw = s;
     sw.frames = static_cast<int>(samples.size());
     testing::internal::CaptureStdout();
@@ -263,35 +259,27 @@ TEST(MaskMode, BelowThePixelRatioSwitchesAndFillsTheLogoSolid) {
 
 // ---- Report -----------------------------------------------------------------------------
 
-// 320 x 180 frame: band image 224 x 64, regions 112 x 32. `logo` marks static pixels of
-// the region of `corner` (region coordinates).
-std::vector<band_sample> corner_logos(const std::function<bool(int, int, int)>& logo) {
-    return make_samples(4, 224, 64, [&](int s, int x, int y) {
-        return logo((x >= 112) + 2 * (y >= 32), x % 112, y % 32) ? 220 : moving(s, x, y);
-    });
-}
-
-bool block_at(int x0, int x, int y) {
-    return in(x, x0, 59) && in(y, 10, 19);
-}
-
 TEST(Report, OnlyTheBestCornerIsReportedTiesToLower) {
-    EXPECT_EQ(run_analysis(224, 64, 320, 180, corner_logos([](int, int, int) { return false; })),
-              "");
-    // The same logo in NE and SE: NE wins the tie.
-    auto ne_se = [](int c, int x, int y) { return (c == 1 || c == 3) && block_at(40, x, y); };
-    EXPECT_EQ(run_analysis(224, 64, 320, 180, corner_logos(ne_se)),
-              "delogo=x=244:y=6:w=28:h=18 corner 1\n");
-    // A larger logo in SW beats NE, unless corner_mask leaves SW out.
-    auto ne_sw = [](int c, int x, int y) {
-        return (c == 1 && block_at(40, x, y)) || (c == 2 && block_at(30, x, y));
+    // 320 x 180 frame: band image 224 x 64, regions 112 x 32; a logo block on region rows
+    // 10-19, columns x0-59, in each corner with an x0 (0: none).
+    const struct {
+        int x0[4], corner_mask;
+        const char* want;
+    } cases[] = {
+        {{0, 0, 0, 0}, 15, ""},
+        {{0, 40, 0, 40}, 15, "delogo=x=244:y=6:w=28:h=18 corner 1\n"},        // NE ties with SE
+        {{0, 40, 30, 0}, 15, "delogo=x=26:y=154:w=38:h=18 corner 2\n"},       // the larger logo
+        {{0, 40, 30, 0}, 1 | 2 | 8, "delogo=x=244:y=6:w=28:h=18 corner 1\n"}, // SW left out
     };
-    EXPECT_EQ(run_analysis(224, 64, 320, 180, corner_logos(ne_sw)),
-              "delogo=x=26:y=154:w=38:h=18 corner 2\n");
-    Settings s;
-    s.corner_mask = 1 | 2 | 8;
-    EXPECT_EQ(run_analysis(224, 64, 320, 180, corner_logos(ne_sw), s),
-              "delogo=x=244:y=6:w=28:h=18 corner 1\n");
+    for (const auto& c : cases) {
+        Settings settings;
+        settings.corner_mask = c.corner_mask;
+        const auto samples = make_samples(4, 224, 64, [&](int s, int x, int y) {
+            const int x0 = c.x0[(x >= 112) + 2 * (y >= 32)];
+            return x0 && in(x % 112, x0, 59) && in(y % 32, 10, 19) ? 220 : moving(s, x, y);
+        });
+        EXPECT_EQ(run_analysis(224, 64, 320, 180, samples, settings), c.want);
+    }
 }
 
 TEST(Report, OnlyTheSearchedCornersMustFitTheBandImage) {
