@@ -11,7 +11,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int W = 320, H = 180, logo_luma = 235;
+constexpr int W = 320, H = 180, logo_level = 235;
 // The picture inside the bars: 12 rows above and below, 4 columns on the right, so that
 // the corner region starts off a byte boundary (the removelogo picture's shift).
 const frame_rect barred{0, 12, 316, 156}, whole{0, 0, W, H};
@@ -25,7 +25,7 @@ bool inside(const frame_rect& r, int x, int y) {
 std::string make_input(const std::string& dir, frame_rect picture, std::vector<frame_rect> logo) {
     const luma_fn at = [=](int f, int x, int y) -> uint8_t {
         for (const frame_rect& r : logo)
-            if (inside(r, x, y)) return logo_luma;
+            if (inside(r, x, y)) return logo_level;
         if (!inside(picture, x, y)) return 0;
         return static_cast<uint8_t>(128 +
                                     95 * std::sin((x + 7 * f) / 5.0) * std::cos((y - 3 * f) / 4.0));
@@ -69,7 +69,7 @@ void expect_cleaned(const std::string& dir, const std::string& output,
         for (int y = r.y; y < r.y + r.h; ++y)
             for (int x = r.x; x < r.x + r.w; ++x)
                 sum += at(x, y);
-        EXPECT_GT(std::abs(sum / (r.w * r.h) - logo_luma), 60) << r.x << "," << r.y;
+        EXPECT_GT(std::abs(sum / (r.w * r.h) - logo_level), 60) << r.x << "," << r.y;
     }
     double diff = 0;
     for (int y = 60; y < 120; ++y)

@@ -1,7 +1,6 @@
 // The built tool end to end on videos made at test time by the ffmpeg command: one table
 // of {video, options, exit status, exact standard output, standard error, pictures},
-// the pictures checked with FFmpeg's own decoders and the printed filters applied by
-// ffmpeg; then the working-directory cases.
+// the pictures checked with FFmpeg's own decoders; then the working-directory cases.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -27,13 +26,6 @@ using lines = std::vector<std::string>;
 namespace {
 
 // ---- Videos ---------------------------------------------------------------------------
-
-// 160 x 90 noise, black bars on rows 0-3 and 86-89, a still logo of luma 235 on rows 8-13,
-// columns 130-145: "crop=160:82:0:4" and "delogo=x=126:y=4:w=24:h=11 corner 1".
-uint8_t logo_luma(int f, int x, int y) {
-    if (y < 4 || y >= 86) return 0;
-    return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235 : noise_luma(f, x, y);
-}
 
 // Twelve groups of twelve frames at 12 fps. Only the key frames at 2, 4, 6, 8 and 10 s
 // have dark bars, of heights that single out the first and the last of them; every other
@@ -75,19 +67,6 @@ std::string make_input(const std::string& name, const std::string& dir) {
     if (name == "bars.mkv") return make_video(dir, name, 1920, 1080, 2, bars(140, 140, 1080));
     if (name == "noise.mkv") return make_video(dir, name, 33, 17, 6, noise_luma);
     if (name == "tiny.mkv") return make_video(dir, name, 2, 2, 6, noise_luma);
-    if (name == "audio.mkv")
-        return make_video(dir, name, 160, 90, 6, bars(4, 4, 90),
-                          "-f lavfi -t 6 -i anullsrc=r=8000:cl=mono -c:v ffv1 -g 1 -c:a pcm_s16le");
-    if (name == "borders.mkv") {
-        // Frame 0 a copy of frame 1, each side of the crop set by another frame.
-        static const int top[] = {6, 6, 4, 8, 10, 12}, bottom[] = {8, 8, 10, 6, 12, 10};
-        static const int left[] = {10, 10, 12, 14, 8, 16}, right[] = {12, 12, 14, 10, 16, 6};
-        return make_video(dir, name, 160, 90, 6, [](int f, int x, int y) -> uint8_t {
-            const bool dark =
-                y < top[f] || y >= 90 - bottom[f] || x < left[f] || x >= 160 - right[f];
-            return dark ? 0 : noise_luma(f, x, y);
-        });
-    }
     if (name == "marked_h264.mkv")
         return make_video(dir, name, 320, 480, 144, marked_luma, h264(12), 12);
     if (name == "marked_mpeg4.mkv")
@@ -126,14 +105,12 @@ std::string make_input(const std::string& name, const std::string& dir) {
     if (name == "large_first.ts" || name == "small_first.h264") {
         // Two H.264 parts of different sizes back to back: only frames of the size the
         // decoder opened with are samples. The large part has bars of 20 rows.
-        std::string error =
-            make_video(
-                dir, "large.mkv", 320, 180, 48,
-                [](int, int, int y) -> uint8_t { return y < 20 || y >= 160 ? 0 : 128; }, h264(12),
-                12) +
-            make_video(
-                dir, "small.mkv", 160, 90, 48, [](int, int, int) -> uint8_t { return 200; },
-                h264(12), 12);
+        const luma_fn bars = [](int, int, int y) -> uint8_t {
+            return y < 20 || y >= 160 ? 0 : 128;
+        };
+        const luma_fn flat = [](int, int, int) -> uint8_t { return 200; };
+        std::string error = make_video(dir, "large.mkv", 320, 180, 48, bars, h264(12), 12) +
+                            make_video(dir, "small.mkv", 160, 90, 48, flat, h264(12), 12);
         for (const char* part : {"large", "small"})
             error += ffmpeg("-i " + std::string(part) + ".mkv -c copy " + part + ".ts -c copy " +
                                 part + ".h264",
@@ -167,14 +144,6 @@ std::string make_input(const std::string& name, const std::string& dir) {
     if (name == "audio_only.mkv")
         return ffmpeg("-f lavfi -i anullsrc=r=8000:cl=mono -t 2 -c:a pcm_s16le " + name, dir);
     if (name == "folder.mkv") fs::create_directory(dir + "/" + name);
-    if (name == "notes.txt") write_file(dir + "/" + name, "not a video at all\n");
-    if (name == "empty.mkv") write_file(dir + "/" + name, "");
-    if (name == "junk.ts") {
-        std::string junk(4096, '\0');
-        for (size_t i = 0; i < junk.size(); ++i)
-            junk[i] = static_cast<char>(noise_luma(7, static_cast<int>(i), 3) * 13);
-        write_file(dir + "/" + name, junk);
-    }
     return "";
 }
 
@@ -194,8 +163,6 @@ struct row {
     std::string out;               // exact, with "BitRate: N" for the bit rate
     std::string err;               // must be part of standard error
     std::vector<picture> pictures; // exactly the files written
-    bool apply = false;            // ffmpeg must take the printed filters (FFmpeg's delogo
-                                   // refuses a rectangle touching the frame's edge)
 };
 
 std::string help(int frames) {
@@ -231,37 +198,20 @@ const std::string open_error = "Cannot open input file\nError occurred: ";
 
 const std::vector<row> rows = {
     // clang-format off
-    {"Logo", "logo.mkv", "-f 5 %", 0, logo_run, "Finished\n", {delogo_picture}, true},
+    {"Logo", "logo.mkv", "-f 5 %", 0, logo_run, "Finished\n", {delogo_picture}},
     {"LowCoverageSwitchesToMaskMode", "logo.mkv", "-f 5 -r 50 %", 0,
      summary("1 2 3 4 5", "160x90", "crop=160:82:0:4\nremovelogo=removelogo_1.png\n", 6), "",
      {mask_picture("removelogo_1.png")}},
-    {"MaskModeAsPcx", "logo.mkv", "-X -f 5 -r 50 %", 0,
-     summary("1 2 3 4 5", "160x90", "crop=160:82:0:4\nremovelogo=removelogo_1.pcx\n", 6), "",
-     {mask_picture("removelogo_1.pcx")}},
     // all_corners reads every key frame to the end of the file and prints the crop alone.
     {"AllCornersStopsAfterTheCropLine", "logo.mkv", "-a %", 0,
      summary("1 2 3 4 5 6", "160x90", "crop=160:82:0:4\n", 6), "", {}},
-    // Out-of-range and malformed values run as the defaults (the whole table of them is
-    // the parser's, in options_test).
-    {"OptionFallbacksRunAsTheDefaults", "logo.mkv", "-f 5 -W 49 -k 101 -c 4 -d 0 -z 21 %", 0,
-     logo_run, "", {delogo_picture}},
-    {"InfoModePrintsNameSizeAndDuration", "logo.mkv", "-i %", 0,
-     "logo.mkv\n" + summary("", "160x90", "", 6), "Stream #0:0", {}},
     {"HugeSigmaEndsWithTheKernelMessage", "logo.mkv", "-y -f 5 -s 1e30 %", 1,
      "Key Frame: 1 2 3 4 5 \nSize: 160x90\ncrop=160:82:0:4\n", "Error callocing the gaussian kernel array.\n", {}},
-    {"InfiniteSigmaEndsWithTheKernelMessage", "logo.mkv", "-y -f 5 -s inf %", 1,
-     "Key Frame: 1 2 3 4 5 \nSize: 160x90\ncrop=160:82:0:4\n", "Error callocing the gaussian kernel array.\n", {}},
     {"FullHdBarsAboveAndBelow", "bars.mkv", "-f 5 %", 0,
-     summary("1 2 3 4 5", "1920x1080", "crop=1920:800:0:140\n", 2), "", {}, true},
+     summary("1 2 3 4 5", "1920x1080", "crop=1920:800:0:140\n", 2), "", {}},
     {"NoDarkLineNoStillPixelOddSize", "noise.mkv", "-f 5 %", 0, summary("1 2 3 4 5", "33x17", "", 6), "", {}},
     {"TinyFrameEveryDetector", "tiny.mkv", "-f 5 -y -m -2 -W 48 -H 48 %", 0,
      summary("1 2 3 4 5", "2x2", "", 6), "", {}},
-    // Each side of the crop from another frame: seeking and all_corners agree.
-    {"CropUnionOverSamples", "borders.mkv", "-f 5 %", 0,
-     summary("1 2 3 4 5", "160x90", "crop=146:80:8:4\ndelogo=x=98:y=4:w=56:h=10 corner 1\n", 6), "",
-     {{"delogo_1.png", 56, 11, nullptr}}, true},
-    {"CropUnionOverAllKeyFrames", "borders.mkv", "-a %", 0,
-     summary("1 2 3 4 5 6", "160x90", "crop=146:80:8:4\n", 6), "", {}},
     // With B-frames a decoder holds the key frame back; it must still be the sample, and
     // no frame held from before a seek may stand in for the next one.
     {"LongGopH264SamplesTheKeyFramesAtTheSeekPoints", "marked_h264.mkv", "-f 5 %", 0,
@@ -270,23 +220,16 @@ const std::vector<row> rows = {
      summary("1 2 3 4 5", "320x480", "crop=320:448:0:16\n", 12), "", {}},
     {"SeeksCountFromTheStartTimeOfTheStream", "marked.ts", "-f 5 %", 0,
      "Key Frame: 1 2 3 4 5 \nSize: 320x480\ncrop=320:448:0:16\nDuration: 12.000 (00:00:12) BitRate: N\n", "", {}},
-    {"OtherStreamsAreSkipped", "audio.mkv", "-f 5 %", 0,
-     summary("1 2 3 4 5", "160x90", "crop=160:82:0:4\n", 6), "", {}},
     {"TwoRectanglesCoverAnLShapedLogo", "shape_l.mkv", "-f 5 -2 %", 0,
      summary("1 2 3 4 5", "640x360", "delogo=x=556:y=6:w=19:h=44 corner 1\ndelogo=x=556:y=31:w=58:h=19 corner 1\n", 6), "",
-     {{"delogo_1.png", 224, 64, nullptr}}, true},
+     {{"delogo_1.png", 224, 64, nullptr}}},
     {"CannyFindsASharpLogoOnAMovingTexture", "texture.mkv", "-f 10 -y %", 0,
      summary("1 2 3 4 5 6 7 8 9 10", "640x360", "delogo=x=35:y=296:w=70:h=49 corner 2\n", 12), "",
-     {{"delogo_2.png", 224, 64, nullptr}}, true},
+     {{"delogo_2.png", 224, 64, nullptr}}},
     {"StreamWithoutDurationIsSampledFromTheStart", "raw.h264", "-f 5 %", 0,
      "Key Frame: 1 2 3 4 5 \nSize: 320x180\ncrop=320:160:0:20\nDuration: 0.000 (00:00:00) BitRate: N\n", "", {}},
     {"FewerKeyFramesThanPassesEndAtTheEnd", "raw.h264", "-f 20 %", 0,
      "Key Frame: 1 2 3 4 5 6 7 8 \nSize: 320x180\nDuration: 0.000 (00:00:00) BitRate: N\n", "", {}},
-    {"InfoWithoutDuration", "raw.h264", "-i %", 0, "raw.h264\nSize: 320x180\nDuration: 0.000 (00:00:00) BitRate: N\n", "", {}},
-    // In order from the start: the first part's four key frames, then the other part's
-    // are passed over up to the end of the file.
-    {"FrameSizeChangeKeepsTheOpeningSize", "large_first.ts", "-a %", 0,
-     "Key Frame: 1 2 3 4 \nSize: 320x180\ncrop=320:140:0:20\nDuration: 8.001 (00:00:08) BitRate: N\n", "", {}},
     {"FrameSizeChangeWhileSeeking", "large_first.ts", "-f 10 %", 0,
      "Key Frame: 1 2 3 4 \nSize: 320x180\ncrop=320:140:0:20\ndelogo=x=1:y=20:w=110:h=12 corner 0\nDuration: 8.001 (00:00:08) BitRate: N\n", "",
      {{"delogo_0.png", 112, 12, nullptr}}},
@@ -294,7 +237,6 @@ const std::vector<row> rows = {
      "Key Frame: 1 2 3 4 \nSize: 160x90\ndelogo=x=0:y=0:w=55:h=16 corner 0\nDuration: 0.000 (00:00:00) BitRate: N\n", "",
      {{"delogo_0.png", 56, 16, nullptr}}},
     {"EnormousClaimedFrameIsRefused", "huge.mkv", "-f 5 %", 1, "", "Cannot open video decoder\n", {}},
-    {"EnormousClaimedFrameIsRefusedInInfoMode", "huge.mkv", "-i %", 1, "", "Cannot open video decoder\n", {}},
     {"TheFrameSizeCapLeavesRoomFor8K", "uhd.mkv", "-i %", 0, "uhd.mkv\n" + summary("", "7680x4320", "", 1), "", {}},
     // start + offset passes the 64-bit range in the last pass (the sanitizer build reports
     // any overflow).
@@ -302,24 +244,15 @@ const std::vector<row> rows = {
      "Key Frame: 1 2 3 4 5 6 7 8 9 10 \nSize: 160x90\ndelogo=x=0:y=0:w=55:h=16 corner 0\n"
      "Duration: 5000000000005.000 (596523:14:07) BitRate: N\n", "", {{"delogo_0.png", 56, 16, nullptr}}},
     {"HelpAsked", "", "--help", 0, help(64), "", {}},
-    {"HelpForAnUnknownOption", "", "-q file", 0, help(64), "", {}},
     {"HelpShowsTheOptionsBeforeIt", "", "-f 10 --help", 0, help(10), "", {}},
     {"MissingFile", "", "missing.mkv", 1, "", open_error + "No such file or directory\n", {}},
     {"DirectoryAsFile", "folder.mkv", "%", 1, "", open_error + "Is a directory\n", {}},
-    {"EmptyFile", "empty.mkv", "%", 1, "", open_error, {}},
-    {"RandomBytes", "junk.ts", "%", 1, "", open_error, {}},
-    {"TextFile", "notes.txt", "%", 1, "", "Error occurred: ", {}},
     {"AudioOnly", "audio_only.mkv", "%", 1, "", "Cannot find a video stream in the input file\nError occurred: ", {}},
-    // Gray and 10-bit videos are not sampled: the stream dump and "Finished" only.
-    // A leading dash (after "--"), and colons, which FFmpeg would otherwise read as a
-    // protocol prefix ("News" is no protocol, "http" is one).
+    // A leading dash (after "--"), and a colon that FFmpeg would otherwise read as a
+    // protocol prefix.
     {"NameWithADash", "logo.mkv>-starts with a dash.mkv", "-f 5 -- %", 0, logo_run, "", {delogo_picture}},
-    {"NameWithAColon", "logo.mkv>News: 10pm.mkv", "-f 5 %", 0, logo_run, "", {delogo_picture}},
     {"NameWithAProtocolPrefix", "logo.mkv>http:local.mkv", "-i %", 0,
      "http:local.mkv\n" + summary("", "160x90", "", 6), "", {}},
-    {"NameInUtf8", "logo.mkv>Nachrichten \xc3\xbc\xc3\x9f \xe6\x97\xa5\xe6\x9c\xac .mkv", "-f 5 %", 0,
-     logo_run, "", {delogo_picture}},
-    {"MissingNameWithAColon", "", "Nowhere:_1.mkv", 1, "", open_error, {}},
     // clang-format on
 };
 
@@ -328,20 +261,6 @@ void PrintTo(const row& r, std::ostream* os) {
 }
 
 class Run : public testing::TestWithParam<row> {};
-
-// Applies the printed delogo rectangles (frame coordinates, so before cropping) and the
-// crop to the video with ffmpeg: the filters must take the printed arguments.
-void expect_ffmpeg_takes_the_filters(const std::string& out, const std::string& file,
-                                     const std::string& dir) {
-    std::string filters;
-    for (const std::string& line : lines_starting(out, "delogo="))
-        filters += line.substr(0, line.find(' ')) + ",";
-    for (const std::string& line : lines_starting(out, "crop="))
-        filters += line + ",";
-    if (filters.empty()) return;
-    filters.pop_back();
-    EXPECT_EQ(ffmpeg("-i 'file:" + file + "' -vf '" + filters + "' -f null -", dir), "");
-}
 
 TEST_P(Run, Table) {
     const row& r = GetParam();
@@ -379,18 +298,10 @@ TEST_P(Run, Table) {
         }
     }
     EXPECT_EQ(written, expected);
-    if (r.apply) expect_ffmpeg_takes_the_filters(got.out, file, dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Run, testing::ValuesIn(rows),
                          [](const testing::TestParamInfo<row>& info) { return info.param.name; });
-
-std::string quoted(const std::string& text) {
-    std::string q = "'";
-    for (char c : text)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // How delogo_1.png is set up before a run, how the tool is started, and what must hold
 // of the file afterwards.

@@ -79,18 +79,11 @@ struct format_run {
     std::string picture; // bytes of delogo_1.png
 };
 
-// The 160 x 90 logo case of six frames (bars on rows 0-3 and 86-89, logo rows 8-13,
-// columns 130-145, noise elsewhere) made into `name` by `ffmpeg -i <gray FFV1> <args>`,
-// and the tool's run on it with -f 5.
+// The 160 x 90 logo case of six frames (logo_luma) made into `name` by `ffmpeg -i <gray FFV1>
+// <args>`, and the tool's run on it with -f 5.
 format_run run_format(const std::string& name, const std::string& args) {
     std::string dir = fresh_dir("formats/" + name.substr(0, name.find('.')));
-    EXPECT_EQ(make_video(dir, "source.mkv", 160, 90, 6,
-                         [](int f, int x, int y) -> uint8_t {
-                             if (y < 4 || y >= 86) return 0;
-                             return y >= 8 && y <= 13 && x >= 130 && x <= 145 ? 235
-                                                                              : noise_luma(f, x, y);
-                         },
-                         "-c:v ffv1 -g 1 -pix_fmt gray"),
+    EXPECT_EQ(make_video(dir, "source.mkv", 160, 90, 6, logo_luma, "-c:v ffv1 -g 1 -pix_fmt gray"),
               "");
     run_result made = run_command("ffmpeg -v error -i source.mkv " + args + " " + name, dir);
     EXPECT_EQ(made.status, 0) << name << ": " << made.err;

@@ -21,6 +21,8 @@ struct run_result {
 // has not ended within `timeout_seconds`.
 run_result run_argv(const std::vector<std::string>& argv, const std::string& cwd,
                     int timeout_seconds = 300);
+// `text` quoted for /bin/sh.
+std::string quoted(const std::string& text);
 // The same through /bin/sh -c.
 run_result run_command(const std::string& command, const std::string& cwd);
 
@@ -47,6 +49,9 @@ std::string make_video(const std::string& dir, const std::string& name, int w, i
 // Deterministic noise: even frames 40..79, odd frames 180..219, so any two frames of
 // different parity differ by more than 100 at every pixel and nothing is dark.
 uint8_t noise_luma(int frame, int x, int y);
+// 160 x 90 noise, black bars on rows 0-3 and 86-89, a still logo of luma 235 on rows 8-13,
+// columns 130-145: "crop=160:82:0:4" and "delogo=x=126:y=4:w=24:h=11 corner 1".
+uint8_t logo_luma(int f, int x, int y);
 
 // ---- Analysis inputs --------------------------------------------------------------------
 

@@ -1,9 +1,8 @@
 // Command-line parsing: accepted values, the fallbacks of out-of-range and malformed ones,
-// when the help is due, and the duration split.
+// and when the help is due.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "command_line.h"
-#include "sampler.h"
 #include "settings.h"
 
 namespace {
@@ -49,7 +47,6 @@ TEST(Options, ValuesTheRecordTakes) {
         // clang-format off
         {"-y -2 -m -X", [](Settings& s) { s.flags = FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX; }},
         {"--canny --two_rectangles --removelogo --save_as_pcx", [](Settings& s) { s.flags = FLAG_CANNY | FLAG_TWO_RECTANGLES | FLAG_REMOVELOGO | FLAG_SAVE_AS_PCX; }},
-        {"-f 5", [](Settings& s) { s.frames = 5; }},
         {"--frames 500", [](Settings& s) { s.frames = 500; }},
         {"-f 10abc", [](Settings& s) { s.frames = 10; }},     // strtol stops at the garbage
         {"-f 4294967301", [](Settings& s) { s.frames = 5; }}, // truncated to 32 bits
@@ -107,19 +104,4 @@ TEST(Options, HelpDueForBadCommandLinesWithTheOptionsBeforeIt) {
         EXPECT_EQ(parse(args, s), 1) << args;
     EXPECT_EQ(parse("-f 10 --help video.mkv", s), 1);
     EXPECT_EQ(s.frames, 10); // the help shows it
-    ASSERT_EQ(parse("-f 7 -- -video.mkv extra", s), 0);
-    EXPECT_EQ(s.video_file, "-video.mkv");
-    EXPECT_EQ(s.frames, 7);
-}
-
-TEST(Duration, RoundsToWholeSecondsAndSplits) {
-    // 25 h 1 min 1 s: hours do not wrap.
-    const std::pair<int64_t, const char*> rows[] = {{59500000, "0:1:0"},     {59499999, "0:0:59"},
-                                                    {3599400000, "0:59:59"}, {3600000000, "1:0:0"},
-                                                    {90061000000, "25:1:1"}, {0, "0:0:0"}};
-    for (const auto& [microseconds, want] : rows) {
-        int h, m, s;
-        split_duration(microseconds, h, m, s);
-        EXPECT_EQ(std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(s), want);
-    }
 }
