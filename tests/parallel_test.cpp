@@ -2,18 +2,11 @@
 // on clean, short and damaged videos made by the ffmpeg command.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 
 #include "helpers.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Exit status, standard output and error, and pictures of a run on `threads` threads in a
 // directory of its own. Left out: FFmpeg's context addresses, which change from run to run,
@@ -76,7 +69,7 @@ TEST(Parallel, SeveralThreadsPrintWhatOneThreadPrints) {
         if (t.damage) {
             std::string bytes = read_file(video);
             t.damage(bytes);
-            std::ofstream(video, std::ios::binary) << bytes;
+            write_file(video, bytes);
         }
         const std::string args = std::string(t.args) + " " + video, one = run_with(1, dir, args);
         EXPECT_TRUE(std::regex_search(one, std::regex(t.shows))) << t.file << "\n" << one;
