@@ -50,8 +50,9 @@ std::string probe(const std::string& dir, const std::string& file, const std::st
 // Frame `index` of `file` as 8-bit grey, decoded by the ffmpeg command.
 std::string grey_frame(const std::string& dir, const std::string& file, int index) {
     return run_command(shell_line({"ffmpeg", "-v", "error", "-i", file, "-vf",
-                                   "select=eq(n\\," + std::to_string(index) + ")", "-vsync", "0",
-                                   "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray", "-"}),
+                                   "select=eq(n\\," + std::to_string(index) + ")", "-fps_mode",
+                                   "passthrough", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
+                                   "gray", "-"}),
                        dir)
         .out;
 }
