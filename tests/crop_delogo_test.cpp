@@ -212,6 +212,13 @@ bool plain_grow(const test_mask& m, int border, box& x) {
 }
 
 TEST(LogoBox, GrowthMatchesThePlainLoopAlsoWhenAStepEmptiesTheBox) {
+    // A one-row box over an empty row, static pixels three rows below: the top step
+    // empties it, the bottom step of the same pass repairs it, and it walks down to them.
+    const test_mask m(24, 16, [](int x, int y) { return y == 9 && in(x, 3, 5); });
+    box b{6, 6, 0, 23}, literal = b;
+    ASSERT_TRUE(grow_box(m.bits.data(), 24, 16, 3, b) && plain_grow(m, 3, literal));
+    EXPECT_EQ(of(b), (edges{9, 9, 0, 23}));
+    EXPECT_EQ(of(literal), of(b));
     // Small masks and boxes, so that steps empty the box (the straightforward loop
     // repairs it within the pass) and boxes walk towards their static pixels.
     std::mt19937 rng(11);
