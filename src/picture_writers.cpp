@@ -298,3 +298,23 @@ int save_image(const char* name_format, int index, int bits_per_pixel, int plane
     if (descriptor >= 0) close(descriptor);
     return written == 0 ? 1 : 0;
 }
+
+int save_rgb_png(const char* path, int width, int height, const uint8_t* rgb) {
+    file_ptr file(fopen(path, "wb"));
+    if (!file) return SPNG_IO_ERROR;
+    spng_ctx_ptr ctx(spng_ctx_new(SPNG_CTX_ENCODER));
+    if (!ctx) return SPNG_EMEM;
+    spng_set_png_file(ctx.get(), file.get());
+    spng_ihdr ihdr{};
+    ihdr.width = static_cast<uint32_t>(width);
+    ihdr.height = static_cast<uint32_t>(height);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    int ret = spng_set_ihdr(ctx.get(), &ihdr);
+    if (ret == 0)
+        ret = spng_encode_image(ctx.get(), rgb, static_cast<size_t>(width) * height * 3,
+                                SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    ctx.reset();
+    if (fclose(file.release()) != 0 && ret == 0) ret = SPNG_IO_ERROR;
+    return ret;
+}

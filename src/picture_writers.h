@@ -38,6 +38,11 @@ int save_pcx_image(file_ptr file, int bits_per_pixel, int planes, int width, int
 int save_png_image(file_ptr file, int bits_per_pixel, int planes, int width, int height,
                    const uint8_t* pixels);
 
+// Writes an 8-bit RGB picture (rows of 3 * width bytes, red first) as a PNG file at
+// `path`. 0, or the libspng error code (SPNG_IO_ERROR when the file failed; errno holds
+// why). Nothing is printed.
+int save_rgb_png(const char* path, int width, int height, const uint8_t* rgb);
+
 // Packs one mask image row (4 plane rows of (width + 7) / 8 bytes, 1 bit per pixel) into
 // (width + 1) / 2 bytes of 4-bit colour indices, left pixel in the high half; for an odd
 // width the low half of the last byte is 0.

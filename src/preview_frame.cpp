@@ -1,15 +1,13 @@
 // The preview picture: one key frame decoded and turned into RGB with libswscale, the
-// rectangles drawn over it, written through libspng.
+// rectangles drawn over it, written as an RGB PNG.
 #include "preview_frame.h"
 
 #include <spng.h>
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 extern "C" {
@@ -22,13 +20,6 @@ extern "C" {
 #include "sampler.h"
 
 namespace {
-
-struct sws_freer {
-    void operator()(SwsContext* c) const { sws_freeContext(c); }
-};
-struct spng_freer {
-    void operator()(spng_ctx* c) const { spng_ctx_free(c); }
-};
 
 struct rgb_picture {
     int width = 0;
@@ -50,7 +41,7 @@ int decode_middle_frame(const std::string& input, rgb_picture& out) {
         return code < 0 ? code : AVERROR_INVALIDDATA;
     out.width = frame->width;
     out.height = frame->height;
-    std::unique_ptr<SwsContext, sws_freer> sws(sws_getContext(
+    sws_ptr sws(sws_getContext(
         frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
         frame->height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!sws) return AVERROR(EINVAL);
@@ -92,26 +83,6 @@ void draw_mask_outline(rgb_picture& p, const analysis_result& r, const uint8_t c
                 put_pixel(p, x, y, colour);
 }
 
-int write_rgb_png(const rgb_picture& p, const std::string& path) {
-    file_ptr file(fopen(path.c_str(), "wb"));
-    if (!file) return SPNG_IO_ERROR;
-    std::unique_ptr<spng_ctx, spng_freer> ctx(spng_ctx_new(SPNG_CTX_ENCODER));
-    if (!ctx) return SPNG_EMEM;
-    spng_set_png_file(ctx.get(), file.get());
-    spng_ihdr ihdr{};
-    ihdr.width = static_cast<uint32_t>(p.width);
-    ihdr.height = static_cast<uint32_t>(p.height);
-    ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
-    int ret = spng_set_ihdr(ctx.get(), &ihdr);
-    if (ret == 0)
-        ret = spng_encode_image(ctx.get(), p.pixels.data(), p.pixels.size(), SPNG_FMT_PNG,
-                                SPNG_ENCODE_FINALIZE);
-    ctx.reset();
-    if (fclose(file.release()) != 0 && ret == 0) ret = SPNG_IO_ERROR;
-    return ret;
-}
-
 } // namespace
 
 int write_preview(const std::string& input, const analysis_result& result,
@@ -129,7 +100,8 @@ int write_preview(const std::string& input, const analysis_result& result,
     for (int i = 0; i < result.logo_count && i < 2; ++i)
         draw_rect(picture, result.logos[i], red);
     if (result.has_mask) draw_mask_outline(picture, result, red);
-    const int written = write_rgb_png(picture, png_path);
+    const int written =
+        save_rgb_png(png_path.c_str(), picture.width, picture.height, picture.pixels.data());
     if (written != 0) {
         unlink(png_path.c_str());
         fprintf(stderr, "delogo-apply: cannot write %s: %s\n", png_path.c_str(),
