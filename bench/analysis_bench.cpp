@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "crop_delogo.h"
-#include "settings.h"
-#include "static_pixels.h"
+#include "analysis/crop_delogo.h"
+#include "analysis/settings.h"
+#include "analysis/static_pixels.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "sampler.h"
+#include "video/sampler.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

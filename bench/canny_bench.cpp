@@ -6,9 +6,9 @@
 #include <random>
 #include <vector>
 
-#include "canny_gradient.h"
-#include "settings.h"
-#include "hysteresis.h"
+#include "analysis/canny_gradient.h"
+#include "analysis/settings.h"
+#include "analysis/hysteresis.h"
 
 namespace {
 

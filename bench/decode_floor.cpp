@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sampler.h"
+#include "video/sampler.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "settings.h"
-#include "two_rectangles.h"
+#include "analysis/settings.h"
+#include "analysis/two_rectangles.h"
 
 namespace {
 

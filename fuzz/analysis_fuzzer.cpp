@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "crop_delogo.h"
+#include "analysis/crop_delogo.h"
 #include "fuzz_support.h"
-#include "settings.h"
+#include "analysis/settings.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "settings.h"
+#include "analysis/settings.h"
 
 // Takes values from the front of the fuzzer's bytes; once they run out every read
 // gives 0, so every input, even an empty one, describes a complete case.

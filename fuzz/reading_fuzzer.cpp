@@ -27,8 +27,8 @@ extern "C" {
 }
 
 #include "fuzz_support.h"
-#include "sampler.h"
-#include "settings.h"
+#include "video/sampler.h"
+#include "analysis/settings.h"
 
 // A fuzzed playlist or stream description can name network addresses, and FFmpeg would
 // go and open them. This process never talks to the network: no socket, no name lookup.

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "filter_chain.h"
+#include "apply/filter_chain.h"
 #include "helpers.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "canny_gradient.h"
+#include "analysis/canny_gradient.h"
 #include "helpers.h"
-#include "hysteresis.h"
-#include "settings.h"
+#include "analysis/hysteresis.h"
+#include "analysis/settings.h"
 
 // A failed allocation comes back as null under AddressSanitizer too, as in a normal build.
 extern "C" const char* __asan_default_options() {

@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "border_crop.h"
-#include "crop_delogo.h"
+#include "analysis/border_crop.h"
+#include "analysis/crop_delogo.h"
 #include "helpers.h"
-#include "logo_box.h"
-#include "settings.h"
-#include "static_pixels.h"
+#include "analysis/logo_box.h"
+#include "analysis/settings.h"
+#include "analysis/static_pixels.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "helpers.h"
-#include "sampler.h"
+#include "video/sampler.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "types.h"
+#include "analysis/types.h"
 
 // ---- Running commands --------------------------------------------------------------
 

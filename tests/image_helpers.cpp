@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "av_ptr.h"
+#include "video/av_ptr.h"
 #include "helpers.h"
 
 extern "C" {

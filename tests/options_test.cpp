@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "command_line.h"
-#include "settings.h"
+#include "analysis/command_line.h"
+#include "analysis/settings.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "helpers.h"
-#include "settings.h"
-#include "two_rectangles.h"
+#include "analysis/settings.h"
+#include "analysis/two_rectangles.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "helpers.h"
-#include "picture_writers.h"
-#include "settings.h"
+#include "analysis/picture_writers.h"
+#include "analysis/settings.h"
 
 namespace {
 

@@ -1,0 +1,3 @@
+#include "analysis/settings.h"
+
+Settings sw;

@@ -1,0 +1,135 @@
+// delogo-apply: analyses a recording as delogo does and writes the cleaned file through
+// ffmpeg, with the filter chain built from what was found.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis_result.h"
+#include "apply/apply_options.h"
+#include "apply/ffmpeg_run.h"
+#include "apply/filter_chain.h"
+#include "analysis/picture_writers.h"
+#include "apply/preview_frame.h"
+#include "video/sampler.h"
+#include "analysis/settings.h"
+
+namespace {
+
+int fail(const std::string& message) {
+    fflush(stdout);
+    fprintf(stderr, "delogo-apply: %s\n", message.c_str());
+    return 1;
+}
+
+bool same_file(const struct stat& a, const std::string& path) {
+    struct stat b;
+    return stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// The frame-sized mask picture of mask mode, 8-bit grey. Returns false after a message.
+bool write_mask(const analysis_result& result, const std::string& path) {
+    const std::vector<uint8_t> mask = frame_mask(result);
+    file_ptr file(fopen(path.c_str(), "wb"));
+    if (!file || save_png_image(std::move(file), 8, 1, result.frame_width, result.frame_height,
+                                mask.data()) != 0) {
+        const int error = errno;
+        unlink(path.c_str());
+        fail("cannot write " + path + ": " + strerror(error ? error : EIO));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    apply_options options;
+    std::string error;
+    switch (parse_apply_options(argc, argv, options, error)) {
+    case apply_parse::help:
+        apply_usage();
+        return 0;
+    case apply_parse::bad:
+        return fail(error + " (see delogo-apply --help)");
+    case apply_parse::run:
+        break;
+    }
+
+    // Refusals first: they need no analysis.
+    struct stat input_info;
+    if (stat(options.input.c_str(), &input_info) != 0)
+        return fail("cannot read " + options.input + ": " + strerror(errno));
+    const std::string mask_path = mask_path_for(options.output);
+    if (same_file(input_info, options.output) || same_file(input_info, mask_path))
+        return fail("OUTPUT " + options.output + " is INPUT: refusing to overwrite it");
+    if (!options.preview.empty() && same_file(input_info, options.preview))
+        return fail("--preview " + options.preview + " is INPUT: refusing to overwrite it");
+    if (!options.dry_run && !options.force && exists(options.output))
+        return fail("OUTPUT " + options.output + " exists (--force replaces it)");
+    if (!options.dry_run && !found_in_path("ffmpeg"))
+        return fail("ffmpeg not found: install Debian's ffmpeg package");
+
+    sw = options.analysis;
+    sw.flags |= FLAG_NO_PICTURES;
+    analysis_result result;
+    if (process_video(nullptr, &result) != 0)
+        return fail("analysis of " + options.input + " failed");
+    if (!result.analysed)
+        return fail("analysis of " + options.input + " failed: no key frame could be sampled");
+    const bool found = result.has_crop || result.logo_count > 0 || result.has_mask;
+    if (!found && !options.force) {
+        fprintf(stderr,
+                "delogo-apply: nothing to clean in %s (no crop, no logo); nothing written\n",
+                options.input.c_str());
+        return 0;
+    }
+
+    if (!options.preview.empty() && write_preview(options.input, result, options.preview) != 0)
+        return 1;
+
+    ffmpeg_job job;
+    job.input = options.input;
+    job.output = options.output;
+    job.chain = filter_chain(result, mask_path);
+    job.pix_fmt = result.pix_fmt;
+    job.video_stream = result.video_stream;
+    job.overwrite = options.force;
+    job.custom_encoder = options.custom_encoder;
+    job.encoder = options.encoder;
+    const std::vector<std::string> command = ffmpeg_command(job);
+    if (options.dry_run) {
+        printf("%s\n", shell_line(command).c_str());
+        return 0;
+    }
+
+    if (result.has_mask && !write_mask(result, mask_path)) return 1;
+    int signal_number = 0;
+    const ffmpeg_end end = run_ffmpeg(command, result.duration_us, signal_number);
+    if (end == ffmpeg_end::done) {
+        fprintf(stderr, "delogo-apply: wrote %s\n", options.output.c_str());
+        return 0;
+    }
+    // No partial file may pass for a cleaned one.
+    if (!same_file(input_info, options.output)) unlink(options.output.c_str());
+    if (result.has_mask) unlink(mask_path.c_str());
+    switch (end) {
+    case ffmpeg_end::not_found:
+        return fail("ffmpeg not found: install Debian's ffmpeg package");
+    case ffmpeg_end::interrupted:
+        fail(std::string("interrupted (") + strsignal(signal_number) + "): " + options.output +
+             " removed");
+        return 128 + signal_number;
+    default:
+        return 1;
+    }
+}

@@ -1,0 +1,118 @@
+// Command line of delogo-apply. The analysis options go through delogo's own handling,
+// so that a letter means the same in both programs.
+#include "apply/apply_options.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "analysis/command_line.h"
+
+namespace {
+
+// The analysis options delogo-apply takes over; -i (info only), -a (crop only) and -X
+// (PCX pictures) have no use when the pictures are not written and the file is cleaned.
+constexpr const char* analysis_letters = "y2mrcfWHbdkzstlh";
+constexpr const char* short_options = ":y2mc:r:f:W:H:b:d:k:z:t:s:l:h:";
+
+enum : int { OPT_FORCE = 1000, OPT_DRY_RUN, OPT_PREVIEW, OPT_HELP };
+
+std::vector<option> long_option_table() {
+    std::vector<option> table;
+    for (const option* o = delogo_long_options(); o->name; ++o)
+        if (strchr(analysis_letters, o->val)) table.push_back(*o);
+    table.push_back({"force", no_argument, nullptr, OPT_FORCE});
+    table.push_back({"dry-run", no_argument, nullptr, OPT_DRY_RUN});
+    table.push_back({"preview", required_argument, nullptr, OPT_PREVIEW});
+    table.push_back({"help", no_argument, nullptr, OPT_HELP});
+    table.push_back({nullptr, 0, nullptr, 0});
+    return table;
+}
+
+} // namespace
+
+apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::string& error) {
+    out = apply_options{};
+    // The words after the first "--" belong to ffmpeg; getopt must not see them.
+    int end = argc;
+    for (int i = 1; i < argc; ++i)
+        if (strcmp(argv[i], "--") == 0) {
+            end = i;
+            out.custom_encoder = true;
+            out.encoder.assign(argv + i + 1, argv + argc);
+            break;
+        }
+    const std::vector<option> table = long_option_table();
+    optind = 0;
+    opterr = 0;
+    int opt;
+    optopt = 0;
+    while ((opt = getopt_long(end, argv, short_options, table.data(), nullptr)) != -1) {
+        switch (opt) {
+        case OPT_FORCE:
+            out.force = true;
+            break;
+        case OPT_DRY_RUN:
+            out.dry_run = true;
+            break;
+        case OPT_PREVIEW:
+            out.preview = optarg;
+            break;
+        case OPT_HELP:
+            return apply_parse::help;
+        case ':':
+            error = std::string("option ") + argv[optind - 1] + " needs a value";
+            return apply_parse::bad;
+        case '?':
+            if (optopt == '?') return apply_parse::help;
+            // A short option may sit inside a group ("-yq"): name the letter alone.
+            error = "unknown option " +
+                    (optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]);
+            return apply_parse::bad;
+        default:
+            analysis_option(opt, optarg, out.analysis);
+        }
+        optopt = 0;
+    }
+    if (end - optind != 2) {
+        error = "needs INPUT and OUTPUT";
+        return apply_parse::bad;
+    }
+    out.input = argv[optind];
+    out.output = argv[optind + 1];
+    out.analysis.video_file = out.input;
+    return apply_parse::run;
+}
+
+void apply_usage() {
+    fputs("Usage: delogo-apply [options] INPUT OUTPUT [-- FFMPEG_OUTPUT_OPTIONS...]\n"
+          "Finds the black borders and the station logo of INPUT as delogo does, prints\n"
+          "delogo's lines, and writes OUTPUT with the logo removed and the borders cropped\n"
+          "by running ffmpeg.\n"
+          "Analysis options, as in delogo:\n"
+          "\t-y,--canny            edge detection for the logo\n"
+          "\t-2,--two_rectangles   cover the logo with two rectangles\n"
+          "\t-m,--removelogo       a mask of the logo (removelogo) instead of a rectangle\n"
+          "\t-r,--pixel_ratio N    mask mode below N% of static pixels in the logo box\n"
+          "\t-c,--corner N         logo corner 0-3 (NW, NE, SW, SE)\n"
+          "\t-f,--frames N         key frames to sample (default 64)\n"
+          "\t-W,--width_bands N    corner band width, percent (default 35)\n"
+          "\t-H,--height_bands N   corner band height, percent (default 18)\n"
+          "\t-b,--level_black N    highest black luma (default 23)\n"
+          "\t-d,--level_delta N    largest luma change of a logo pixel (default 65)\n"
+          "\t-k,--border_black N   border searched around the logo (default 15)\n"
+          "\t-z,--border_band N    margin added around the logo (default 4)\n"
+          "\t-t,--threshold N      Canny threshold 0-255 (default 170)\n"
+          "\t-s,--sigma X          Canny sigma (default 1.2)\n"
+          "\t-l,--tlow X           Canny low fraction (default 0.3)\n"
+          "\t-h,--thigh X          Canny high fraction (default 0.8)\n"
+          "Options of delogo-apply:\n"
+          "\t--force               replace an existing OUTPUT; clean even when nothing is found\n"
+          "\t--dry-run             print the ffmpeg command and write nothing\n"
+          "\t--preview FILE.png    write the middle key frame with the found rectangles\n"
+          "\t-?,--help             show this text\n"
+          "The words after \"--\" replace the encoder options (default: -c:v libx264\n"
+          "-crf 18 -preset medium -pix_fmt <the input's>).\n",
+          stdout);
+}

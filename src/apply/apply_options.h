@@ -1,0 +1,28 @@
+// Command line of delogo-apply: delogo's analysis options, its own long options, INPUT,
+// OUTPUT and the ffmpeg options after "--".
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/settings.h"
+
+struct apply_options {
+    Settings analysis; // delogo's options, parsed as delogo parses them
+    std::string input;
+    std::string output;
+    std::string preview;              // --preview FILE.png ("" when not asked)
+    bool force = false;               // --force: replace OUTPUT, clean even when nothing found
+    bool dry_run = false;             // --dry-run: print the command, write nothing
+    bool custom_encoder = false;      // "--" was given
+    std::vector<std::string> encoder; // the words after "--"
+};
+
+// How parsing ended.
+enum class apply_parse { run, help, bad };
+
+// Parses argv. On `bad`, `error` holds the message (without the program's name).
+apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::string& error);
+
+// Prints the help text on standard output.
+void apply_usage();

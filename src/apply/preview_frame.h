@@ -1,0 +1,15 @@
+// The preview picture of delogo-apply: a key frame in colour with what was found drawn
+// over it.
+#pragma once
+
+#include <string>
+
+#include "analysis/analysis_result.h"
+
+// Decodes the key frame at or before the middle of `input` (the first one when the
+// duration is unknown), draws the crop rectangle (green) and each logo rectangle as
+// printed, or the mask's outline (red), as one-pixel lines on their outermost pixels, and
+// writes it to `png_path` as an 8-bit RGB PNG. Returns 0, or 1 after a message on
+// standard error.
+int write_preview(const std::string& input, const analysis_result& result,
+                  const std::string& png_path);

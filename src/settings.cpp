@@ -1,3 +1,0 @@
-#include "settings.h"
-
-Settings sw;
