@@ -9,10 +9,16 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 #include "analysis/analysis_result.h"
 #include "apply/apply_options.h"
 #include "apply/ffmpeg_run.h"
 #include "apply/filter_chain.h"
+#include "apply/logo_file.h"
+#include "apply/model_detector.h"
 #include "analysis/picture_writers.h"
 #include "apply/preview_frame.h"
 #include "video/sampler.h"
@@ -48,6 +54,73 @@ bool write_mask(const analysis_result& result, const std::string& path) {
         return false;
     }
     return true;
+}
+
+// The model's logo in place of what delogo's detector found: its box (one pixel wider all
+// round, as FFmpeg's delogo interpolates from the pixels just outside), or in mask mode its
+// pixels.
+void use_model(analysis_result& r, const frame_logo& logo, bool found) {
+    r.logo_count = 0;
+    r.has_mask = false;
+    if (!found) return;
+    r.corner = logo.corner;
+    if (sw.flags & FLAG_REMOVELOGO) {
+        r.has_mask = true;
+        r.mask_x = r.mask_y = 0;
+        r.mask_width = (r.frame_width + 7) / 8 * 8;
+        r.mask_height = r.frame_height;
+        r.mask.assign(size_t(r.mask_width / 8) * r.mask_height, 0xFF);
+        for (int y = 0; y < r.frame_height; ++y)
+            for (int x = 0; x < r.frame_width; ++x)
+                if (logo.alpha[size_t(y) * r.frame_width + x] > 0.04f)
+                    r.mask[size_t(y) * (r.mask_width / 8) + x / 8] &= uint8_t(~(0x80 >> (x % 8)));
+        return;
+    }
+    r.logo_count = 1;
+    r.logos[0] = frame_rect{logo.box_x - 1, logo.box_y - 1, logo.box_w + 2, logo.box_h + 2};
+}
+
+// The logo model of INPUT (estimated, or read from --logo), its line on standard output,
+// and --save-logo. Returns 0 or 1 after a message.
+int model_logo(const apply_options& options, analysis_result& result) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(av_get_pix_fmt(result.pix_fmt.c_str()));
+    const int shift_x = d ? d->log2_chroma_w : 1, shift_y = d ? d->log2_chroma_h : 1;
+    frame_logo logo;
+    bool found = false;
+    if (!options.logo.empty()) {
+        const std::string error = load_logo(options.logo, shift_x, shift_y, logo);
+        if (!error.empty()) return fail(error);
+        if (logo.width != result.frame_width || logo.height != result.frame_height)
+            return fail("the logo of " + options.logo + " is " + std::to_string(logo.width) +
+                        "x" + std::to_string(logo.height) + ", the frames of " + options.input +
+                        " are " + std::to_string(result.frame_width) + "x" +
+                        std::to_string(result.frame_height));
+        found = true;
+        const int cx = logo.box_x + logo.box_w / 2 < result.frame_width / 2 ? 0 : 1;
+        logo.corner = cx + (logo.box_y + logo.box_h / 2 < result.frame_height / 2 ? 0 : 2);
+    } else {
+        const std::string error = detect_logo(options.input, result, sw.corner_mask,
+                                              sw.width_bands, sw.height_bands, logo, found);
+        if (!error.empty()) return fail("logo model of " + options.input + ": " + error);
+    }
+    use_model(result, logo, found);
+    if (found) {
+        printf("delogo=x=%d:y=%d:w=%d:h=%d corner %d\n", logo.box_x, logo.box_y, logo.box_w,
+               logo.box_h, logo.corner);
+        fflush(stdout);
+    } else {
+        fprintf(stderr, "delogo-apply: the logo model finds no logo in %s\n",
+                options.input.c_str());
+    }
+    if (!options.save_logo.empty()) {
+        if (!found) {
+            fprintf(stderr, "delogo-apply: no logo to save in %s\n", options.save_logo.c_str());
+        } else {
+            const std::string error = save_logo(logo, options.save_logo);
+            if (!error.empty()) return fail(error);
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -86,6 +159,7 @@ int main(int argc, char** argv) {
         return fail("analysis of " + options.input + " failed");
     if (!result.analysed)
         return fail("analysis of " + options.input + " failed: no key frame could be sampled");
+    if (options.detector == "model" && model_logo(options, result) != 0) return 1;
     const bool found = result.has_crop || result.logo_count > 0 || result.has_mask;
     if (!found && !options.force) {
         fprintf(stderr,

@@ -16,7 +16,7 @@ namespace {
 constexpr const char* analysis_letters = "y2mrcfWHbdkzstlh";
 constexpr const char* short_options = ":y2mc:r:f:W:H:b:d:k:z:t:s:l:h:";
 
-enum : int { OPT_FORCE = 1000, OPT_DRY_RUN, OPT_PREVIEW, OPT_HELP };
+enum : int { OPT_FORCE = 1000, OPT_DRY_RUN, OPT_PREVIEW, OPT_HELP, OPT_DETECTOR, OPT_SAVE_LOGO, OPT_LOGO };
 
 std::vector<option> long_option_table() {
     std::vector<option> table;
@@ -26,6 +26,9 @@ std::vector<option> long_option_table() {
     table.push_back({"dry-run", no_argument, nullptr, OPT_DRY_RUN});
     table.push_back({"preview", required_argument, nullptr, OPT_PREVIEW});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
+    table.push_back({"detector", required_argument, nullptr, OPT_DETECTOR});
+    table.push_back({"save-logo", required_argument, nullptr, OPT_SAVE_LOGO});
+    table.push_back({"logo", required_argument, nullptr, OPT_LOGO});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
 }
@@ -61,6 +64,19 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
             break;
         case OPT_HELP:
             return apply_parse::help;
+        case OPT_DETECTOR:
+            out.detector = optarg;
+            if (out.detector != "model" && out.detector != "static" && out.detector != "edges") {
+                error = "--detector takes model, static or edges";
+                return apply_parse::bad;
+            }
+            break;
+        case OPT_SAVE_LOGO:
+            out.save_logo = optarg;
+            break;
+        case OPT_LOGO:
+            out.logo = optarg;
+            break;
         case ':':
             error = std::string("option ") + argv[optind - 1] + " needs a value";
             return apply_parse::bad;
@@ -72,6 +88,7 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
             return apply_parse::bad;
         default:
             analysis_option(opt, optarg, out.analysis);
+            if (opt == 'y') out.detector = "edges";
         }
         optopt = 0;
     }
@@ -82,6 +99,9 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
     out.input = argv[optind];
     out.output = argv[optind + 1];
     out.analysis.video_file = out.input;
+    // The edge detector is delogo's -y; the static-pixel one its default.
+    if (out.detector == "edges") out.analysis.flags |= FLAG_CANNY;
+    if (out.detector == "static") out.analysis.flags &= uint8_t(~FLAG_CANNY);
     return apply_parse::run;
 }
 
@@ -111,6 +131,11 @@ void apply_usage() {
           "\t--force               replace an existing OUTPUT; clean even when nothing is found\n"
           "\t--dry-run             print the ffmpeg command and write nothing\n"
           "\t--preview FILE.png    write the middle key frame with the found rectangles\n"
+          "\t--detector NAME       how the logo is found: model (default: its opacity and\n"
+          "\t                      colour from many pictures), static (delogo's static\n"
+          "\t                      pixels) or edges (delogo's -y)\n"
+          "\t--save-logo FILE.png  write the logo model (colour and opacity, frame-sized)\n"
+          "\t--logo FILE.png       apply a saved logo model instead of estimating one\n"
           "\t-?,--help             show this text\n"
           "The words after \"--\" replace the encoder options (default: -c:v libx264\n"
           "-crf 18 -preset medium -pix_fmt <the input's>).\n",

@@ -14,6 +14,9 @@ struct apply_options {
     std::string preview;              // --preview FILE.png ("" when not asked)
     bool force = false;               // --force: replace OUTPUT, clean even when nothing found
     bool dry_run = false;             // --dry-run: print the command, write nothing
+    std::string detector = "model";   // --detector: model, static or edges (-y)
+    std::string save_logo;            // --save-logo FILE.png ("" when not asked)
+    std::string logo;                 // --logo FILE.png: a saved model instead of estimating
     bool custom_encoder = false;      // "--" was given
     std::vector<std::string> encoder; // the words after "--"
 };

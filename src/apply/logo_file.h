@@ -1,0 +1,15 @@
+// A logo model as a picture: an RGBA PNG of the frame's size, the logo's colour in RGB and
+// its opacity in alpha, that a person can look at and delogo-apply can apply again.
+#pragma once
+
+#include <string>
+
+#include "apply/logo_model.h"
+
+// Writes `logo` to `path` (BT.601 colours, opacity * 255), through a new temporary file in
+// the same directory renamed over `path`. Returns "" or what went wrong.
+std::string save_logo(const frame_logo& logo, const std::string& path);
+
+// Reads a picture written by save_logo into `logo` for frames whose chroma is subsampled
+// by the shifts; the box is found from its opacities. Returns "" or what went wrong.
+std::string load_logo(const std::string& path, int shift_x, int shift_y, frame_logo& logo);

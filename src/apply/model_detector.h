@@ -1,0 +1,19 @@
+// delogo-apply's own logo detector: the logo model estimated from pictures spread over
+// the recording, in the corners of the picture that the crop keeps.
+#pragma once
+
+#include <string>
+
+#include "analysis/analysis_result.h"
+#include "apply/logo_model.h"
+
+// Pictures sampled for the model: three times the analysis' 64 key frames at the most.
+constexpr int model_samples = 192;
+
+// Estimates the model in each corner of `corner_mask` (bit 1 << c), corners measured from
+// the crop's edges (`r.crop` when a crop was found, else the frame), `width_bands` and
+// `height_bands` percent of the crop's size, and places the strongest corner's model in the
+// frame. Returns "" (with `found` telling whether a corner holds a logo) or the reason no
+// model could be estimated.
+std::string detect_logo(const std::string& input, const analysis_result& r, int corner_mask,
+                        int width_bands, int height_bands, frame_logo& logo, bool& found);

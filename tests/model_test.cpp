@@ -1,0 +1,134 @@
+// delogo-apply's logo model end to end: recordings made by scripts/make-recording (a
+// programme of moving scenes with cuts, a logo blended in by FFmpeg's overlay, H.264 in
+// MPEG-TS), the model found and written with --save-logo, read back by FFmpeg's PNG decoder
+// and held against the logo that went in.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+#include "helpers.h"
+
+namespace {
+
+struct model_case {
+    const char* name;
+    const char* options; // of make-recording
+    int corner;          // -1: no logo
+    double alpha_error;  // the mean opacity error allowed on the logo's pixels
+};
+
+const model_case cases[] = {
+    {"half", "--logo 50", 1, 0.08},
+    {"faint", "--logo 30", 1, 0.08},
+    {"opaque", "--logo opaque --corner 2", 2, 0.08},
+    {"outline", "--logo outline --corner 0", 0, 0.25},
+    {"absent", "--logo absent --corner 3", 3, 0.1},
+    // Bars of 20 rows above and below: the logo sits just below the upper one.
+    {"bars", "--logo 50 --bars 20", 1, 0.1},
+    {"clean", "--logo none", -1, 0},
+};
+
+// Opacity of a decoded RGBA picture, 0..1 per pixel.
+std::vector<double> opacity(const std::string& dir, const std::string& png, int& w, int& h) {
+    const std::string size =
+        run_command("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + png, dir).out;
+    if (sscanf(size.c_str(), "%d,%d", &w, &h) != 2) return {};
+    const std::string rgba =
+        run_command("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgba -", dir).out;
+    std::vector<double> a(size_t(w) * h);
+    for (size_t i = 0; i < a.size() && 4 * i + 3 < rgba.size(); ++i)
+        a[i] = static_cast<uint8_t>(rgba[4 * i + 3]) / 255.0;
+    return a;
+}
+
+class LogoModel : public testing::TestWithParam<model_case> {};
+
+TEST_P(LogoModel, FindsTheLogoThatWentIn) {
+    const model_case& t = GetParam();
+    const std::string dir = fresh_dir(std::string("model_") + t.name);
+    const run_result made = run_command(
+        std::string(PROJECT_DIR "/scripts/make-recording ") + t.options + " " + dir, dir);
+    ASSERT_EQ(made.status, 0) << made.err;
+    int lx, ly, lw, lh;
+    ASSERT_EQ(sscanf(made.out.c_str(), "logo %d %d %d %d", &lx, &ly, &lw, &lh), 4) << made.out;
+
+    const std::string apply = DELOGO_APPLY_BINARY " --dry-run ";
+    const run_result r = run_command(apply + "--save-logo model.png recording.ts out.mkv", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (t.corner < 0) {
+        EXPECT_NE(r.err.find("the logo model finds no logo"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("no logo to save"), std::string::npos) << r.err;
+        return;
+    }
+    // The model's line comes last, after delogo's own report.
+    const std::vector<std::string> lines = lines_starting(r.out, "delogo=");
+    ASSERT_FALSE(lines.empty()) << r.out;
+    int x, y, w, h, corner;
+    ASSERT_EQ(sscanf(lines.back().c_str(), "delogo=x=%d:y=%d:w=%d:h=%d corner %d", &x, &y, &w, &h,
+                     &corner),
+              5);
+    EXPECT_EQ(corner, t.corner) << lines.back();
+
+    // The logo picture's visible pixels, at their frame position.
+    int pw, ph, mw, mh;
+    const std::vector<double> truth = opacity(dir, "logo.png", pw, ph);
+    const std::vector<double> model = opacity(dir, "model.png", mw, mh);
+    ASSERT_EQ(mw, 320);
+    ASSERT_EQ(mh, 180);
+    int tx0 = mw, ty0 = mh, tx1 = -1, ty1 = -1;
+    double error = 0;
+    int counted = 0;
+    for (int v = 0; v < ph; ++v)
+        for (int u = 0; u < pw; ++u) {
+            const double a = truth[size_t(v) * pw + u], m = model[size_t(ly + v) * mw + lx + u];
+            if (a > 0.1) {
+                tx0 = std::min(tx0, lx + u);
+                tx1 = std::max(tx1, lx + u);
+                ty0 = std::min(ty0, ly + v);
+                ty1 = std::max(ty1, ly + v);
+            }
+            if (a > 0.05 || m > 0.05) {
+                error += std::fabs(a - m);
+                ++counted;
+            }
+        }
+    ASSERT_GT(counted, 0);
+    // Within a few pixels of the logo, on every side.
+    EXPECT_NEAR(x, tx0, 4) << lines.back();
+    EXPECT_NEAR(y, ty0, 4) << lines.back();
+    EXPECT_NEAR(x + w - 1, tx1, 4) << lines.back();
+    EXPECT_NEAR(y + h - 1, ty1, 4) << lines.back();
+    EXPECT_LT(error / counted, t.alpha_error);
+    printf("%s: mean opacity error %.4f over %d pixels\n", t.name, error / counted, counted);
+
+    // The saved model applied again gives the same command.
+    const run_result again = run_command(apply + "--logo model.png recording.ts out.mkv", dir);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(lines_starting(again.out, "ffmpeg "), lines_starting(r.out, "ffmpeg "));
+    EXPECT_EQ(lines_starting(again.out, "delogo=").back(), lines.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LogoModel, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<model_case>& i) { return i.param.name; });
+
+// A saved model of another frame size is refused before anything is written.
+TEST(LogoModelFile, OfAnotherFrameSizeIsRefused) {
+    const std::string dir = fresh_dir("model_size");
+    ASSERT_EQ(run_command("ffmpeg -v error -f lavfi -i color=white@0.5:s=64x36,format=rgba "
+                          "-frames:v 1 other.png && ffmpeg -v error -f lavfi -i testsrc2=s=320x180:d=2 "
+                          "-c:v ffv1 in.mkv",
+                          dir)
+                  .status,
+              0);
+    const run_result r =
+        run_command(DELOGO_APPLY_BINARY " --logo other.png in.mkv out.mkv", dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the logo of other.png is 64x36, the frames of in.mkv are 320x180"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::ifstream(dir + "/out.mkv").good());
+}
+
+} // namespace
