@@ -415,7 +415,7 @@ void plane_model(const plane_samples& p, const std::vector<uint8_t>& take,
 
 } // namespace
 
-logo_model estimate_logo(const corner_samples& s) {
+logo_model estimate_logo(const corner_samples& s, int corner) {
     logo_model m;
     const grid g{s.luma.width, s.luma.height};
     m.width = g.w;
@@ -447,6 +447,37 @@ logo_model estimate_logo(const corner_samples& s) {
     m.alpha.resize(g.size());
     for (size_t i = 0; i < g.size(); ++i)
         m.alpha[i] = float(std::lround(255.0f * (1.0f - b[i])) / 255.0);
+    {
+        std::vector<uint8_t> on(g.size());
+        for (size_t i = 0; i < g.size(); ++i)
+            on[i] = m.alpha[i] > 0.0f;
+        std::vector<int> sizes;
+        const std::vector<int> label = parts(on, g, sizes);
+        // Touching an inner edge and running along most of it, or across the whole region: a
+        // stretch of the picture, such as the edge of a dark sky (a logo that only touches
+        // the edge of a small corner band stays).
+        const size_t n_parts = sizes.size();
+        std::vector<int> x0(n_parts, g.w), x1(n_parts, -1), y0(n_parts, g.h), y1(n_parts, -1);
+        for (int y = 0; y < g.h; ++y)
+            for (int x = 0; x < g.w; ++x) {
+                const size_t id = size_t(label[g.at(x, y)]);
+                x0[id] = std::min(x0[id], x);
+                x1[id] = std::max(x1[id], x);
+                y0[id] = std::min(y0[id], y);
+                y1[id] = std::max(y1[id], y);
+            }
+        const int inner_x = (corner & 1) ? 0 : g.w - 1, inner_y = (corner & 2) ? 0 : g.h - 1;
+        std::vector<uint8_t> inner(n_parts, 0);
+        for (size_t id = 1; id < n_parts; ++id) {
+            const bool on_x = x0[id] == inner_x || x1[id] == inner_x;
+            const bool on_y = y0[id] == inner_y || y1[id] == inner_y;
+            inner[id] = (on_x && (y1[id] - y0[id] + 1) * 10 > g.h * 6) ||
+                        (on_y && (x1[id] - x0[id] + 1) * 10 > g.w * 6) ||
+                        (x0[id] == 0 && x1[id] == g.w - 1) || (y0[id] == 0 && y1[id] == g.h - 1);
+        }
+        for (size_t i = 0; i < g.size(); ++i)
+            if (label[i] && inner[size_t(label[i])]) m.alpha[i] = 0.0f;
+    }
 
     find_logo(m);
 

@@ -21,10 +21,12 @@ struct logo_model {
     double strength = 0;                    // sum of the opacities of its pixels
 };
 
-// Estimates the model of one corner region from its samples: the picture's temporal mean
-// and spread, interpolated over the logo from around it, give each pixel's opacity (the
-// spread's ratio) and colour; samples without the logo are found and left out.
-logo_model estimate_logo(const corner_samples& samples);
+// Estimates the model of corner `corner`'s region (0 NW, 1 NE, 2 SW, 3 SE) from its
+// samples: the picture's temporal mean and spread, interpolated over the logo from around
+// it, give each pixel's opacity (the spread's ratio) and colour; samples without the logo
+// are found and left out. What reaches the region's inner edges (towards the middle of the
+// picture) is no logo but part of the picture: a slow or dark stretch of it.
+logo_model estimate_logo(const corner_samples& samples, int corner);
 
 // The corner (0 NW, 1 NE, 2 SW, 3 SE) whose model holds the strongest logo, or -1 when no
 // corner holds one.

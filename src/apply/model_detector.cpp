@@ -22,7 +22,7 @@ std::string detect_logo(const std::string& input, const analysis_result& r, int 
     logo_model models[4];
     for (int c = 0; c < 4; ++c)
         if (s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0)
-            models[c] = estimate_logo(s.rects[size_t(c)]);
+            models[c] = estimate_logo(s.rects[size_t(c)], c);
     const int best = strongest_corner(models);
     if (best < 0) return "";
     const picture_rect& at = s.where[size_t(best)];
