@@ -87,6 +87,7 @@ int model_logo(const apply_options& options, analysis_result& result) {
     const int shift_x = d ? d->log2_chroma_w : 1, shift_y = d ? d->log2_chroma_h : 1;
     frame_logo logo;
     bool found = false;
+    const frame_rect crop = result.crop; // delogo's, before the model may narrow it
     if (!options.logo.empty()) {
         const std::string error = load_logo(options.logo, shift_x, shift_y, logo);
         if (!error.empty()) return fail(error);
@@ -99,14 +100,18 @@ int model_logo(const apply_options& options, analysis_result& result) {
         const int cx = logo.box_x + logo.box_w / 2 < result.frame_width / 2 ? 0 : 1;
         logo.corner = cx + (logo.box_y + logo.box_h / 2 < result.frame_height / 2 ? 0 : 2);
     } else {
-        const std::string error = detect_logo(options.input, result, sw.corner_mask,
-                                              sw.width_bands, sw.height_bands, logo, found);
+        const std::string error =
+            detect_logo(options.input, result, sw.corner_mask, sw.width_bands, sw.height_bands,
+                        sw.level_black, logo, found);
         if (!error.empty()) return fail("logo model of " + options.input + ": " + error);
     }
     use_model(result, logo, found);
     if (found) {
         printf("delogo=x=%d:y=%d:w=%d:h=%d corner %d\n", logo.box_x, logo.box_y, logo.box_w,
                logo.box_h, logo.corner);
+        const frame_rect& c = result.crop;
+        if (result.has_crop && (c.x != crop.x || c.y != crop.y || c.w != crop.w || c.h != crop.h))
+            printf("crop=%d:%d:%d:%d\n", c.w, c.h, c.x, c.y);
         fflush(stdout);
     } else {
         fprintf(stderr, "delogo-apply: the logo model finds no logo in %s\n",

@@ -48,10 +48,11 @@ void moments(const plane_samples& p, const std::vector<uint8_t>& take, field& me
     }
 }
 
-// The median of a (2r+1)^2 window, read on every third pixel of the window, on a grid of
-// every fourth pixel and linearly between: the smooth field that a logo of strokes
-// narrower than half the window stands out of.
-field median_field(const field& f, grid g, int r, double rank = 0.5) {
+// A percentile (`rank` 0..1) of a (2r+1)^2 window, read on every third pixel of the window
+// that belongs to the picture, on a grid of every fourth pixel and linearly between: the
+// smooth field that a logo stands out of.
+field median_field(const field& f, const std::vector<uint8_t>& picture, grid g, int r,
+                   double rank) {
     constexpr int step = 4;
     const int gw = (g.w + step - 1) / step + 1, gh = (g.h + step - 1) / step + 1;
     std::vector<float> coarse(size_t(gw) * gh), window;
@@ -61,7 +62,8 @@ field median_field(const field& f, grid g, int r, double rank = 0.5) {
             window.clear();
             for (int v = std::max(0, y - r); v <= std::min(g.h - 1, y + r); v += 3)
                 for (int u = std::max(0, x - r); u <= std::min(g.w - 1, x + r); u += 3)
-                    window.push_back(f[g.at(u, v)]);
+                    if (picture[g.at(u, v)]) window.push_back(f[g.at(u, v)]);
+            if (window.empty()) window.push_back(0.0f);
             const size_t k = size_t(rank * double(window.size() - 1) + 0.5);
             std::nth_element(window.begin(), window.begin() + k, window.end());
             coarse[size_t(j) * gw + i] = window[k];
@@ -127,8 +129,10 @@ std::vector<uint8_t> dilate(std::vector<uint8_t> on, grid g, int steps) {
 
 // `f` inside `hole` replaced by the membrane (harmonic) surface spanned by the values
 // around the hole: the discrete Laplace equation, solved by conjugate gradients. Pixels of
-// the region's border have fewer neighbours (no flux across the border).
-field membrane_fill(const field& f, const std::vector<uint8_t>& hole, grid g) {
+// the region's border, and next to pixels outside `picture` (letterbox bars), have fewer
+// neighbours (no flux across the border).
+field membrane_fill(const field& f, const std::vector<uint8_t>& hole, grid g,
+                    const std::vector<uint8_t>& picture) {
     std::vector<int> index(g.size(), -1);
     std::vector<size_t> pixel;
     for (size_t i = 0; i < g.size(); ++i)
@@ -147,6 +151,7 @@ field membrane_fill(const field& f, const std::vector<uint8_t>& hole, grid g) {
         for (int d = 0; d < 4; ++d) {
             if (nx[d] < 0 || ny[d] < 0 || nx[d] >= g.w || ny[d] >= g.h) continue;
             const size_t j = g.at(nx[d], ny[d]);
+            if (!picture[j]) continue; // a bar: no picture to continue
             diag[k] += 1;
             if (index[j] >= 0)
                 nb[4 * k + d] = index[j];
@@ -299,14 +304,18 @@ constexpr int least_part = 30;
 constexpr int grow = 3;
 constexpr float colour_alpha = 0.15f; // opacities below it give no colour reading
 constexpr float presence_score = 0.15f;
+// The median presence score a logo reaches: 0.48 to 0.97 for the logos of scripts/bench-model,
+// 0.001 for the stretches of programme that dip in spread.
+constexpr float consistent_score = 0.25f;
 
 // The support (pixels that may be logo) of a region: where the spread dips below the
 // smooth spread around.
-std::vector<uint8_t> logo_support(const field& spread, grid g) {
-    const field ms = median_field(spread, g, median_radius, spread_rank);
+std::vector<uint8_t> logo_support(const field& spread, const std::vector<uint8_t>& picture,
+                                  grid g) {
+    const field ms = median_field(spread, picture, g, median_radius, spread_rank);
     std::vector<uint8_t> raw(g.size());
     for (size_t i = 0; i < g.size(); ++i)
-        raw[i] = spread[i] < spread_dip * std::max(ms[i], 1e-3f);
+        raw[i] = picture[i] && spread[i] < spread_dip * std::max(ms[i], 1e-3f);
     std::vector<int> sizes;
     const std::vector<int> label = parts(raw, g, sizes);
     for (size_t i = 0; i < g.size(); ++i)
@@ -323,12 +332,12 @@ field high_pass(const field& f, grid g) {
     return out;
 }
 
-// Whether the logo shows in each sample: the sample's high-pass correlates over the
-// support with the high-pass of the mean picture, which holds the logo's outline. Only the
-// support's bounding box (and the filter's reach around it) is read.
-std::vector<uint8_t> presence(const plane_samples& p, const field& mean,
-                              const std::vector<uint8_t>& support, grid g) {
-    std::vector<uint8_t> out(size_t(p.count()), 0);
+// How clearly the logo shows in each sample: the correlation over the support of the
+// sample's high-pass with the high-pass of the mean picture, which holds the logo's
+// outline. Only the support's bounding box (and the filter's reach around it) is read.
+std::vector<float> presence(const plane_samples& p, const field& mean,
+                            const std::vector<uint8_t>& support, grid g) {
+    std::vector<float> out(size_t(p.count()), 0.0f);
     int x0 = g.w, y0 = g.h, x1 = -1, y1 = -1;
     for (int y = 0; y < g.h; ++y)
         for (int x = 0; x < g.w; ++x)
@@ -372,7 +381,7 @@ std::vector<uint8_t> presence(const plane_samples& p, const field& mean,
             hh += (h[i] - hm) * (h[i] - hm);
             tt += (t[i] - tm) * (t[i] - tm);
         }
-        out[size_t(s)] = ht / std::sqrt(hh * tt + 1e-9) > presence_score;
+        out[size_t(s)] = float(ht / std::sqrt(hh * tt + 1e-9));
     }
     return out;
 }
@@ -380,13 +389,13 @@ std::vector<uint8_t> presence(const plane_samples& p, const field& mean,
 // Opacity and colour of one plane where the support is known, from the samples taken.
 // `b` (1 - opacity) is given for chroma (from luma) and estimated for luma.
 void plane_model(const plane_samples& p, const std::vector<uint8_t>& take,
-                 const std::vector<uint8_t>& support, grid g, field& b, field& colour,
-                 bool estimate_b) {
+                 const std::vector<uint8_t>& support, const std::vector<uint8_t>& picture,
+                 grid g, field& b, field& colour, bool estimate_b) {
     field mean, spread;
     moments(p, take, mean, spread);
-    const field mb = membrane_fill(mean, support, g);
+    const field mb = membrane_fill(mean, support, g, picture);
     if (estimate_b) {
-        const field sb = membrane_fill(spread, support, g);
+        const field sb = membrane_fill(spread, support, g, picture);
         b.assign(g.size(), 1.0f);
         field guide(g.size());
         float top = 1.0f;
@@ -415,7 +424,7 @@ void plane_model(const plane_samples& p, const std::vector<uint8_t>& take,
 
 } // namespace
 
-logo_model estimate_logo(const corner_samples& s, int corner) {
+logo_model estimate_logo(const corner_samples& s, int corner, int black) {
     logo_model m;
     const grid g{s.luma.width, s.luma.height};
     m.width = g.w;
@@ -425,12 +434,34 @@ logo_model estimate_logo(const corner_samples& s, int corner) {
 
     // A first reading with every sample, then again with the samples that show the logo.
     std::vector<uint8_t> take(size_t(n), 1);
-    std::vector<uint8_t> support;
+    std::vector<uint8_t> support, picture(g.size(), 1);
+    std::vector<float> scores;
     for (int round = 0; round < 3; ++round) {
         field mean, spread;
         moments(s.luma, take, mean, spread);
-        support = logo_support(spread, g);
-        const std::vector<uint8_t> shown = presence(s.luma, mean, support, g);
+        // Letterbox bars (black and still in every sample, over much of a row or a column)
+        // are no picture: neither logo nor the picture around a logo. A logo over a bar is
+        // not black, and stays; so does a black part of a logo.
+        if (round == 0) {
+            std::vector<uint8_t> still(g.size());
+            std::vector<int> in_row(size_t(g.h), 0), in_column(size_t(g.w), 0);
+            for (int y = 0; y < g.h; ++y)
+                for (int x = 0; x < g.w; ++x) {
+                    const size_t i = g.at(x, y);
+                    still[i] = mean[i] <= black + 0.5f && spread[i] <= 8.0f;
+                    in_row[size_t(y)] += still[i];
+                    in_column[size_t(x)] += still[i];
+                }
+            for (int y = 0; y < g.h; ++y)
+                for (int x = 0; x < g.w; ++x)
+                    picture[g.at(x, y)] = !(still[g.at(x, y)] && (in_row[size_t(y)] * 5 >= g.w * 2 ||
+                                                                  in_column[size_t(x)] * 5 >= g.h * 2));
+        }
+        support = logo_support(spread, picture, g);
+        scores = presence(s.luma, mean, support, g);
+        std::vector<uint8_t> shown(scores.size());
+        for (size_t k = 0; k < scores.size(); ++k)
+            shown[k] = scores[k] > presence_score;
         if (round == 2 || shown == take) break;
         if (std::count(shown.begin(), shown.end(), 1) < 8) break;
         take = shown;
@@ -441,7 +472,7 @@ logo_model estimate_logo(const corner_samples& s, int corner) {
     if (supported == 0 || supported > g.size() * 6 / 10) return m;
 
     field b;
-    plane_model(s.luma, take, support, g, b, m.colour, true);
+    plane_model(s.luma, take, support, picture, g, b, m.colour, true);
     // Opacities in steps of 1/255, as a saved model holds them: the model read back from its
     // picture finds the same logo.
     m.alpha.resize(g.size());
@@ -480,6 +511,14 @@ logo_model estimate_logo(const corner_samples& s, int corner) {
     }
 
     find_logo(m);
+    // A logo shows in most samples, its outline in the picture's detail; a dip in the
+    // spread that no sample's detail follows (a still or slow stretch of the programme)
+    // is none.
+    if (m.found && !scores.empty()) {
+        std::vector<float> sorted = scores;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        if (sorted[sorted.size() / 2] < consistent_score) m.found = false;
+    }
 
     // Chroma: the opacity of a chroma sample is the mean of the luma opacities it covers.
     const grid c{s.cb.width, s.cb.height};
@@ -487,7 +526,7 @@ logo_model estimate_logo(const corner_samples& s, int corner) {
     m.chroma_height = c.h;
     if (c.w == 0 || c.h == 0 || s.cb.count() != n || s.cr.count() != n) return m;
     field bc(c.size(), 1.0f);
-    std::vector<uint8_t> csupport(c.size(), 0);
+    std::vector<uint8_t> csupport(c.size(), 0), cpicture(c.size(), 0);
     m.alpha_c.assign(c.size(), 0.0f);
     for (int y = 0; y < c.h; ++y)
         for (int x = 0; x < c.w; ++x) {
@@ -497,13 +536,14 @@ logo_model estimate_logo(const corner_samples& s, int corner) {
                 for (int u = x << s.shift_x; u < std::min(g.w, (x + 1) << s.shift_x); ++u) {
                     a += m.alpha[g.at(u, v)];
                     csupport[c.at(x, y)] |= support[g.at(u, v)];
+                    cpicture[c.at(x, y)] |= picture[g.at(u, v)];
                     ++k;
                 }
             m.alpha_c[c.at(x, y)] = k ? float(a / k) : 0.0f;
             bc[c.at(x, y)] = 1.0f - m.alpha_c[c.at(x, y)];
         }
-    plane_model(s.cb, take, csupport, c, bc, m.colour_cb, false);
-    plane_model(s.cr, take, csupport, c, bc, m.colour_cr, false);
+    plane_model(s.cb, take, csupport, cpicture, c, bc, m.colour_cb, false);
+    plane_model(s.cr, take, csupport, cpicture, c, bc, m.colour_cr, false);
     return m;
 }
 

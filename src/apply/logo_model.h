@@ -25,8 +25,9 @@ struct logo_model {
 // samples: the picture's temporal mean and spread, interpolated over the logo from around
 // it, give each pixel's opacity (the spread's ratio) and colour; samples without the logo
 // are found and left out. What reaches the region's inner edges (towards the middle of the
-// picture) is no logo but part of the picture: a slow or dark stretch of it.
-logo_model estimate_logo(const corner_samples& samples, int corner);
+// picture) is no logo but part of the picture: a slow or dark stretch of it. Pixels black
+// (mean at most `black`, 8-bit) and still in every sample are a letterbox bar, no picture.
+logo_model estimate_logo(const corner_samples& samples, int corner, int black);
 
 // The corner (0 NW, 1 NE, 2 SW, 3 SE) whose model holds the strongest logo, or -1 when no
 // corner holds one.

@@ -1,10 +1,78 @@
 // The logo model's detector: sampling, estimation in every corner, the strongest corner.
 #include "apply/model_detector.h"
 
+#include <algorithm>
+
 #include "video/picture_sampler.h"
 
-std::string detect_logo(const std::string& input, const analysis_result& r, int corner_mask,
-                        int width_bands, int height_bands, frame_logo& logo, bool& found) {
+namespace {
+
+// Whether line k (a row when `rows`, else a column) of a corner region is black in every
+// sample but near the model's logo (within 2 pixels: its soft edge and the coding noise
+// around it).
+bool black_line(const corner_samples& s, const logo_model& m, bool rows, int k, int black) {
+    const plane_samples& p = s.luma;
+    const int length = rows ? p.width : p.height;
+    auto near_logo = [&](int x, int y) {
+        if (!m.found) return false;
+        for (int v = std::max(0, y - 2); v <= std::min(p.height - 1, y + 2); ++v)
+            for (int u = std::max(0, x - 2); u <= std::min(p.width - 1, x + 2); ++u)
+                if (m.alpha[size_t(v) * p.width + u] > 0.04f) return true;
+        return false;
+    };
+    std::vector<uint8_t> skip(static_cast<size_t>(length));
+    for (int t = 0; t < length; ++t)
+        skip[size_t(t)] = rows ? near_logo(t, k) : near_logo(k, t);
+    for (int n = 0; n < p.count(); ++n) {
+        const uint8_t* v = p.sample(n);
+        for (int t = 0; t < length; ++t) {
+            const size_t i = rows ? size_t(k) * p.width + t : size_t(t) * p.width + k;
+            if (v[i] > black && !skip[size_t(t)]) return false;
+        }
+    }
+    return true;
+}
+
+// The crop without the black lines at its edges that only a logo kept in it.
+void crop_under_logo(const picture_samples& s, const logo_model models[4], int black,
+                     frame_rect& crop) {
+    auto present = [&](int c) { return s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0; };
+    // Each edge from the two corner regions along it: top (0, 1), bottom (2, 3), left
+    // (0, 2), right (1, 3); lines counted from the region's outer edge inwards.
+    const int pairs[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
+    for (int e = 0; e < 4; ++e) {
+        const int a = pairs[e][0], b = pairs[e][1];
+        if (!present(a) || !present(b) || (!models[a].found && !models[b].found)) continue;
+        const bool rows = e < 2;
+        const picture_rect& w = s.where[size_t(a)];
+        const int lines = rows ? w.h : w.w;
+        int cut = 0;
+        while (cut < lines / 2) {
+            const int k = (e == 0 || e == 2) ? cut : lines - 1 - cut;
+            if (!black_line(s.rects[size_t(a)], models[a], rows, k, black) ||
+                !black_line(s.rects[size_t(b)], models[b], rows, k, black))
+                break;
+            ++cut;
+        }
+        if (cut == 0) continue;
+        // The new edge, from the region's own (on whole chroma samples, inside the crop).
+        const int right = crop.x + crop.w, bottom = crop.y + crop.h;
+        if (e == 0) crop.y = w.y + cut;
+        if (e == 1) crop.h = w.y + w.h - cut - crop.y;
+        if (e == 2) crop.x = w.x + cut;
+        if (e == 3) crop.w = w.x + w.w - cut - crop.x;
+        if (e == 0) crop.h = bottom - crop.y;
+        if (e == 2) crop.w = right - crop.x;
+    }
+    crop.w -= crop.w & 1; // even, as delogo's crop
+    crop.h -= crop.h & 1;
+}
+
+} // namespace
+
+std::string detect_logo(const std::string& input, analysis_result& r, int corner_mask,
+                        int width_bands, int height_bands, int black, frame_logo& logo,
+                        bool& found) {
     found = false;
     const frame_rect picture = r.has_crop ? r.crop : frame_rect{0, 0, r.frame_width, r.frame_height};
     const int bw = picture.w * width_bands / 100, bh = picture.h * height_bands / 100;
@@ -22,7 +90,8 @@ std::string detect_logo(const std::string& input, const analysis_result& r, int 
     logo_model models[4];
     for (int c = 0; c < 4; ++c)
         if (s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0)
-            models[c] = estimate_logo(s.rects[size_t(c)], c);
+            models[c] = estimate_logo(s.rects[size_t(c)], c, black);
+    if (r.has_crop) crop_under_logo(s, models, black, r.crop);
     const int best = strongest_corner(models);
     if (best < 0) return "";
     const picture_rect& at = s.where[size_t(best)];
