@@ -17,6 +17,7 @@ struct model_case {
     const char* options; // of make-recording
     int corner;          // -1: no logo
     double alpha_error;  // the mean opacity error allowed on the logo's pixels
+    int crop_y = -1;     // the top of the crop of the chain, when checked
 };
 
 const model_case cases[] = {
@@ -26,7 +27,10 @@ const model_case cases[] = {
     {"outline", "--logo outline --corner 0", 0, 0.25},
     {"absent", "--logo absent --corner 3", 3, 0.1},
     // Bars of 20 rows above and below: the logo sits just below the upper one.
-    {"bars", "--logo 50 --bars 20", 1, 0.1},
+    {"bars", "--logo 50 --bars 20", 1, 0.1, 20},
+    // Half over the upper bar: delogo's crop keeps the bar's rows under the logo, the
+    // model's does not.
+    {"overlap", "--logo 50 --bars 20 --overlap", 1, 0.12, 20},
     {"clean", "--logo none", -1, 0},
 };
 
@@ -70,6 +74,15 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
                      &corner),
               5);
     EXPECT_EQ(corner, t.corner) << lines.back();
+    if (t.crop_y >= 0) {
+        const std::vector<std::string> command = lines_starting(r.out, "ffmpeg ");
+        ASSERT_EQ(command.size(), 1u);
+        const size_t crop = command[0].find(",crop=");
+        ASSERT_NE(crop, std::string::npos) << command[0];
+        int cw, ch, cx, cy;
+        ASSERT_EQ(sscanf(command[0].c_str() + crop, ",crop=%d:%d:%d:%d", &cw, &ch, &cx, &cy), 4);
+        EXPECT_EQ(cy, t.crop_y) << command[0];
+    }
 
     // The logo picture's visible pixels, at their frame position.
     int pw, ph, mw, mh;
@@ -89,7 +102,9 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
                 ty0 = std::min(ty0, ly + v);
                 ty1 = std::max(ty1, ly + v);
             }
-            if (a > 0.05 || m > 0.05) {
+            // Over a bar the picture under the logo is one black: opacity and colour cannot
+            // be told apart there, and the crop takes those rows away.
+            if ((a > 0.05 || m > 0.05) && ly + v >= std::max(t.crop_y, 0)) {
                 error += std::fabs(a - m);
                 ++counted;
             }
@@ -103,7 +118,9 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
     EXPECT_LT(error / counted, t.alpha_error);
     printf("%s: mean opacity error %.4f over %d pixels\n", t.name, error / counted, counted);
 
-    // The saved model applied again gives the same command.
+    // The saved model applied again gives the same command (but for the crop under a logo
+    // over a bar, which only the pictures show).
+    if (t.crop_y >= 0 && std::string(t.options).find("--overlap") != std::string::npos) return;
     const run_result again = run_command(apply + "--logo model.png recording.ts out.mkv", dir);
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(lines_starting(again.out, "ffmpeg "), lines_starting(r.out, "ffmpeg "));

@@ -7,9 +7,10 @@
 
 namespace {
 
-// Whether line k (a row when `rows`, else a column) of a corner region is black in every
-// sample but near the model's logo (within 2 pixels: its soft edge and the coding noise
-// around it).
+// Whether line k (a row when `rows`, else a column) of a corner region is black but near
+// the model's logo (within 2 pixels: its soft edge and the coding noise around it). Black:
+// at most `black` on average and in most samples (the pictures between key frames carry
+// coding noise into the bar rows next to the picture, which key frames do not).
 bool black_line(const corner_samples& s, const logo_model& m, bool rows, int k, int black) {
     const plane_samples& p = s.luma;
     const int length = rows ? p.width : p.height;
@@ -20,49 +21,54 @@ bool black_line(const corner_samples& s, const logo_model& m, bool rows, int k, 
                 if (m.alpha[size_t(v) * p.width + u] > 0.04f) return true;
         return false;
     };
-    std::vector<uint8_t> skip(static_cast<size_t>(length));
-    for (int t = 0; t < length; ++t)
-        skip[size_t(t)] = rows ? near_logo(t, k) : near_logo(k, t);
-    for (int n = 0; n < p.count(); ++n) {
-        const uint8_t* v = p.sample(n);
-        for (int t = 0; t < length; ++t) {
-            const size_t i = rows ? size_t(k) * p.width + t : size_t(t) * p.width + k;
-            if (v[i] > black && !skip[size_t(t)]) return false;
+    for (int t = 0; t < length; ++t) {
+        if (rows ? near_logo(t, k) : near_logo(k, t)) continue;
+        const size_t i = rows ? size_t(k) * p.width + t : size_t(t) * p.width + k;
+        int bright = 0;
+        double sum = 0;
+        for (int n = 0; n < p.count(); ++n) {
+            bright += p.sample(n)[i] > black;
+            sum += p.sample(n)[i];
         }
+        if (bright * 2 > p.count() || sum > double(black) * p.count()) return false;
     }
     return true;
 }
 
-// The crop without the black lines at its edges that only a logo kept in it.
+// The crop without the black lines at its edges that only a logo kept in it: as delogo
+// finds the crop, each edge scanned from the middle outwards to the first line black in
+// every sample, but with the logo's pixels left out of the test.
 void crop_under_logo(const picture_samples& s, const logo_model models[4], int black,
                      frame_rect& crop) {
     auto present = [&](int c) { return s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0; };
     // Each edge from the two corner regions along it: top (0, 1), bottom (2, 3), left
-    // (0, 2), right (1, 3); lines counted from the region's outer edge inwards.
+    // (0, 2), right (1, 3).
     const int pairs[4][2] = {{0, 1}, {2, 3}, {0, 2}, {1, 3}};
     for (int e = 0; e < 4; ++e) {
         const int a = pairs[e][0], b = pairs[e][1];
         if (!present(a) || !present(b) || (!models[a].found && !models[b].found)) continue;
-        const bool rows = e < 2;
+        const bool rows = e < 2, leading = e == 0 || e == 2; // top or left
         const picture_rect& w = s.where[size_t(a)];
         const int lines = rows ? w.h : w.w;
-        int cut = 0;
-        while (cut < lines / 2) {
-            const int k = (e == 0 || e == 2) ? cut : lines - 1 - cut;
+        for (int step = 0; step < lines; ++step) {
+            const int k = leading ? lines - 1 - step : step;
             if (!black_line(s.rects[size_t(a)], models[a], rows, k, black) ||
                 !black_line(s.rects[size_t(b)], models[b], rows, k, black))
-                break;
-            ++cut;
+                continue;
+            // Line k and what lies beyond it are bar: the edge moves in, never out.
+            const int right = crop.x + crop.w, bottom = crop.y + crop.h;
+            if (e == 0 && w.y + k + 1 > crop.y) {
+                crop.y = w.y + k + 1;
+                crop.h = bottom - crop.y;
+            }
+            if (e == 1 && w.y + k < bottom) crop.h = w.y + k - crop.y;
+            if (e == 2 && w.x + k + 1 > crop.x) {
+                crop.x = w.x + k + 1;
+                crop.w = right - crop.x;
+            }
+            if (e == 3 && w.x + k < right) crop.w = w.x + k - crop.x;
+            break;
         }
-        if (cut == 0) continue;
-        // The new edge, from the region's own (on whole chroma samples, inside the crop).
-        const int right = crop.x + crop.w, bottom = crop.y + crop.h;
-        if (e == 0) crop.y = w.y + cut;
-        if (e == 1) crop.h = w.y + w.h - cut - crop.y;
-        if (e == 2) crop.x = w.x + cut;
-        if (e == 3) crop.w = w.x + w.w - cut - crop.x;
-        if (e == 0) crop.h = bottom - crop.y;
-        if (e == 2) crop.w = right - crop.x;
     }
     crop.w -= crop.w & 1; // even, as delogo's crop
     crop.h -= crop.h & 1;
