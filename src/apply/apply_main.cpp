@@ -103,7 +103,12 @@ int model_logo(const apply_options& options, analysis_result& result) {
         const std::string error =
             detect_logo(options.input, result, sw.corner_mask, sw.width_bands, sw.height_bands,
                         sw.level_black, logo, found);
-        if (!error.empty()) return fail("logo model of " + options.input + ": " + error);
+        if (!error.empty()) {
+            // No model (a pixel format it cannot read): delogo's own findings stand.
+            fprintf(stderr, "delogo-apply: no logo model of %s (%s): delogo's lines are used\n",
+                    options.input.c_str(), error.c_str());
+            return 0;
+        }
     }
     use_model(result, logo, found);
     if (found) {
