@@ -113,9 +113,9 @@ TEST(ApplyParts, EncoderKeepsDepthAndFields) {
         std::vector<std::string> words;
         std::string line;
     } rows[] = {
-        {AV_FIELD_TT, {}, "-flags +ildct+ilme -top 1 " + x264},
-        {AV_FIELD_BT, {}, "-flags +ildct+ilme -top 1 " + x264},
-        {AV_FIELD_BB, {"-c:v", "libx265"}, "-flags +ildct+ilme -top 0 -c:v libx265"},
+        {AV_FIELD_TT, {}, "-flags +ildct+ilme -field_order tt " + x264},
+        {AV_FIELD_UNKNOWN, {}, x264},
+        {AV_FIELD_BB, {"-c:v", "libx265"}, "-flags +ildct+ilme -field_order bb -c:v libx265"},
         {AV_FIELD_BB, {"-c:v", "libx264", "-top", "1"}, "-c:v libx264 -top 1"},
         {AV_FIELD_TT, {"-flags", "+cgop"}, "-flags +cgop"},
         {AV_FIELD_PROGRESSIVE, {}, x264},

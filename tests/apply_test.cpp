@@ -293,7 +293,7 @@ TEST(ApplyRun, StreamsOutputHolds) {
     }
 }
 
-// Interlaced input is coded interlaced in its own field order, deep input at its depth.
+// Interlaced input is coded interlaced in its frames' field order, deep input at its depth.
 TEST(ApplyRun, FieldsAndDepthKept) {
     const std::string dir = fresh_dir("apply_formats");
     make_input(dir, barred, corner_logo);
@@ -302,7 +302,8 @@ TEST(ApplyRun, FieldsAndDepthKept) {
     } rows[] = {
         {"MPEG-2, top field first", "-c:v mpeg2video -flags +ildct+ilme -top 1 -c:a mp2 i.ts",
          "yuv420p,tt", "1,1"},
-        {"MPEG-2, bottom field first", "-c:v mpeg2video -flags +ildct+ilme -top 0 -c:a mp2 i.mpg",
+        // Its stream flag says top field first: only the frames tell.
+        {"H.264, bottom field first", "-c:v libx264 -g 10 -flags +ildct+ilme -top 0 -c:a aac i.mp4",
          "yuv420p,bb", "1,0"},
         {"10-bit HEVC", "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error -c:a aac "
          "i.mkv", "yuv420p10le,progressive", "0,0"},

@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
     const int align_x = std::max(ax, bx);
     // An interlaced picture's rows alternate between its two fields (its chroma rows too):
     // an edge moved by an odd number of them would swap the fields.
-    const bool interlaced = field_order != AV_FIELD_UNKNOWN && field_order != AV_FIELD_PROGRESSIVE;
+    const bool interlaced = field_order == AV_FIELD_TT || field_order == AV_FIELD_BB;
     const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
     const frame_rect picture = kept_picture(result, align_x, align_y);
     const logo_work work = place_logo(result, picture, with_logo, align_x, align_y);
@@ -232,12 +232,12 @@ int main(int argc, char** argv) {
         input_format, field_order, options.custom_encoder, options.encoder);
     for (const std::string& line : plan.notes)
         note(line);
+    auto chain = [&](const std::string& mask_file) { return filter_chain(result, work, mask_file); };
 
     if (options.dry_run) {
         // The printed command reads the mask: it is written, under its own name.
         if (work.mask && !put_in_place(mask, options.force)) return 1;
-        printf("%s\n", shell_line(ffmpeg_command(options.input, stream_args,
-                                                 filter_chain(result, work, mask_path),
+        printf("%s\n", shell_line(ffmpeg_command(options.input, stream_args, chain(mask_path),
                                                  encoder_args, options.force, output))
                            .c_str());
         if (work.mask) note("wrote " + mask_path + ", which the command reads");
@@ -250,8 +250,8 @@ int main(int argc, char** argv) {
     // ffmpeg overwrites only the empty temporary made for it, and reads the mask from its
     // temporary: nothing is in place until it has finished.
     const std::vector<std::string> command =
-        ffmpeg_command(options.input, stream_args, filter_chain(result, work, mask.path()),
-                       encoder_args, true, cleaned.path());
+        ffmpeg_command(options.input, stream_args, chain(mask.path()), encoder_args, true,
+                       cleaned.path());
     int signal_number = 0;
     switch (run_ffmpeg(command, result.duration_us, signal_number)) {
     case ffmpeg_end::done:

@@ -59,15 +59,13 @@ std::vector<std::string> encoder_arguments(AVPixelFormat input, AVFieldOrder fie
                                            bool custom_encoder,
                                            const std::vector<std::string>& words) {
     std::vector<std::string> a;
-    const bool top_first = field_order == AV_FIELD_TT || field_order == AV_FIELD_BT;
-    const bool bottom_first = field_order == AV_FIELD_BB || field_order == AV_FIELD_TB;
-    // Interlaced pictures coded as progressive frames blur their combing into every
-    // block; -top makes the frames' field order x264's, whatever the filters did to it.
+    // Interlaced pictures coded as progressive frames smear their combing into every block.
     const bool user_says = !word_after(words, {"-flags", "-flags:v", "-top", "-top:v",
                                                "-field_order", "-field_order:v"})
                                 .empty();
-    if ((top_first || bottom_first) && !user_says)
-        a.insert(a.end(), {"-flags", "+ildct+ilme", "-top", top_first ? "1" : "0"});
+    if ((field_order == AV_FIELD_TT || field_order == AV_FIELD_BB) && !user_says)
+        a.insert(a.end(), {"-flags", "+ildct+ilme", "-field_order",
+                           field_order == AV_FIELD_TT ? "tt" : "bb"});
     if (custom_encoder) {
         a.insert(a.end(), words.begin(), words.end());
     } else {

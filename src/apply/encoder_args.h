@@ -27,9 +27,12 @@ AVPixelFormat output_format(AVPixelFormat input, bool custom_encoder,
                             const std::vector<std::string>& words);
 
 // The encoder arguments: "-c:v libx264 -crf 18 -preset medium -pix_fmt FORMAT", or the
-// user's words in their place; before them, for interlaced input (field order from the
-// decoder: tt/bt top field first, bb/tb bottom first), "-flags +ildct+ilme -top 1|0",
-// unless the words set -flags, -top or -field_order themselves.
+// user's words in their place; before them, for interlaced input (the first frame's field
+// order: AV_FIELD_TT top field first, AV_FIELD_BB bottom first), "-flags +ildct+ilme
+// -field_order tt|bb", unless the words set -flags, -top or -field_order themselves. x264
+// then codes each frame in the field order the frame carries; -field_order is the
+// stream's flag, which ffmpeg would otherwise set to tb or bt, read by some players as
+// the other order.
 std::vector<std::string> encoder_arguments(AVPixelFormat input, AVFieldOrder field_order,
                                            bool custom_encoder,
                                            const std::vector<std::string>& words);
