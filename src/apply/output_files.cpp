@@ -81,14 +81,16 @@ commit_end temporary_file::commit(bool replace, std::string& error) {
     }
     // link() gives the name only if nothing holds it, atomically; where the file system
     // has no hard links, a rename that refuses to replace does the same.
-    int result = link(path_.c_str(), final_.c_str());
-    if (result != 0 && errno != EEXIST)
-        result = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE);
-    else if (result == 0)
+    int why = link(path_.c_str(), final_.c_str()) == 0 ? 0 : errno;
+    if (why == 0)
         unlink(path_.c_str());
-    if (result != 0) {
-        error = strerror(errno);
-        return errno == EEXIST ? commit_end::exists : commit_end::failed;
+    else if (why != EEXIST)
+        why = renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE) == 0
+                  ? 0
+                  : errno;
+    if (why != 0) {
+        error = strerror(why);
+        return why == EEXIST ? commit_end::exists : commit_end::failed;
     }
     path_.clear();
     return commit_end::done;
