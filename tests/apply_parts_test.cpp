@@ -126,11 +126,12 @@ TEST(ApplyParts, EncoderKeepsDepthAndFields) {
                   row.line);
 }
 
-// Whatever the picture and the logo, FFmpeg's delogo interpolates each rectangle from its
-// outermost pixels: in the padded picture these must all come from the kept picture (never
-// a bar), and none from the logo's inside (the rectangle as printed less its outermost
-// pixels), and the rectangle must keep delogo's one-pixel margin.
-TEST(ApplyParts, LogoBordersComeFromThePictureAroundTheLogo) {
+// Whatever the picture and the logo: FFmpeg's delogo replaces its whole rectangle by
+// interpolating the ring of pixels just around it, and demands that ring inside the
+// picture. In the padded picture the ring must come from the kept picture (never a bar)
+// and from outside the logo's rectangle as printed, and the rectangle must cover the
+// printed one's part on the picture.
+TEST(ApplyParts, DelogoRingComesFromThePictureAroundTheLogo) {
     std::mt19937 random(18);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     for (int trial = 0; trial < 3000; ++trial) {
@@ -164,14 +165,19 @@ TEST(ApplyParts, LogoBordersComeFromThePictureAroundTheLogo) {
             ASSERT_TRUE(m.x >= 1 && m.y >= 1 && m.x + m.w <= w.width - 1 &&
                         m.y + m.h <= w.height - 1)
                 << trial;
-            for (int y = m.y; y < m.y + m.h; ++y) {
-                const bool full_row = y == m.y || y == m.y + m.h - 1;
-                for (int x = m.x; x < m.x + m.w; x += full_row ? 1 : std::max(1, m.w - 1)) {
+            const int x0 = std::max(l.x, p.x) - p.x + w.left, y0 = std::max(l.y, p.y) - p.y + w.top;
+            ASSERT_TRUE(m.x <= x0 && m.y <= y0 &&
+                        m.x + m.w >= std::min(l.x + l.w, p.x + p.w) - p.x + w.left &&
+                        m.y + m.h >= std::min(l.y + l.h, p.y + p.h) - p.y + w.top)
+                << trial;
+            for (int y = m.y - 1; y <= m.y + m.h; ++y) {
+                const bool full_row = y == m.y - 1 || y == m.y + m.h;
+                for (int x = m.x - 1; x <= m.x + m.w; x += full_row ? 1 : m.w + 1) {
                     const int sx = mirrored(x, w.left, p.w), sy = mirrored(y, w.top, p.h);
                     ASSERT_TRUE(sx >= 0 && sx < p.w && sy >= 0 && sy < p.h) << trial;
                     const int fx = p.x + sx, fy = p.y + sy;
-                    ASSERT_FALSE(fx > l.x && fx < l.x + l.w - 1 && fy > l.y && fy < l.y + l.h - 1)
-                        << "trial " << trial << " border " << x << "," << y;
+                    ASSERT_FALSE(fx >= l.x && fx < l.x + l.w && fy >= l.y && fy < l.y + l.h)
+                        << "trial " << trial << " ring " << x << "," << y;
                 }
             }
         }

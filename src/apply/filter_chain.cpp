@@ -12,17 +12,18 @@ int round_up(int value, int step) { return (value + step - 1) / step * step; }
 int round_down(int value, int step) { return value / step * step; }
 
 // One axis of a rectangle [first, last] of a picture `size` long: the pads it needs
-// before and after it, so that its border on a side touching the edge can be the mirror
-// image of its opposite border, one pixel inside the padded picture. A rectangle across
-// the whole axis has no opposite border to mirror and gets none.
+// before and after it, so that its ring on a side touching the edge (delogo reads the
+// pixels just outside its rectangle) can be the mirror image of its ring on the other
+// side, still inside the padded picture. A rectangle across the whole axis has no other
+// side to mirror and gets none.
 void pads_needed(int first, int last, int size, int& before, int& after) {
     if (first == 0 && last == size - 1) return;
     if (first == 0) before = std::max(before, last + 2);
     if (last == size - 1) after = std::max(after, size - first + 1);
 }
 
-// The same axis in the padded picture: a side on the edge moves onto the mirror image
-// of the opposite border; then held one pixel inside the padded picture.
+// The same axis in the padded picture: a side on the edge moves out to the mirror image
+// of the other side; then held one pixel inside the padded picture.
 void place_axis(int first, int last, int size, int before, int after, int& x, int& w) {
     int start = before + first, end = before + last;
     if (first == 0 && last != size - 1) start = before - 1 - last;

@@ -2,7 +2,8 @@
 // strings and buffers only, no files, no processes.
 //
 // The logo filters work on the picture that is kept, after the crop, so that FFmpeg's
-// delogo takes its interpolation border from the picture and never from a black bar.
+// delogo, which fills its rectangle from the ring of pixels just around it, takes that
+// ring from the picture and never from a black bar.
 // A logo that touches the picture's edge has no picture beyond it to interpolate from:
 // the picture is padded there with its own mirror image, wide enough to reach past the
 // logo, the logo filter runs on the padded picture, and the pads are cropped off again.
@@ -36,10 +37,11 @@ struct logo_work {
 };
 
 // The rectangles (or mask) of `r` moved onto `picture`: cut to it (what lies on a bar
-// goes), and where one touches an edge of the picture, that side padded so that its
-// interpolation border is the mirror image of its opposite border; every rectangle keeps
-// the one-pixel margin FFmpeg's delogo demands (x >= 1, y >= 1, x + w <= W - 1, y + h
-// <= H - 1) in the padded picture. Without `with_logo` only the picture is set.
+// goes), and where one touches an edge of the picture, that side padded and the rectangle
+// stretched into the pad so that its ring there is the mirror image of its ring on the
+// opposite side; every rectangle keeps the one-pixel margin (its ring) FFmpeg's delogo
+// demands (x >= 1, y >= 1, x + w <= W - 1, y + h <= H - 1) in the padded picture.
+// Without `with_logo` only the picture is set.
 logo_work place_logo(const analysis_result& r, const frame_rect& picture, bool with_logo,
                      int align_x, int align_y);
 
