@@ -2,8 +2,8 @@
 // files it writes and never touches, the streams it keeps, interlaced and deep input.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,10 +27,13 @@ bool inside(const frame_rect& r, int x, int y) {
 
 // A moving wave whose every pixel swings far more than level_delta and never gets dark.
 uint8_t wave(int f, int x, int y) {
-    return static_cast<uint8_t>(128 + 95 * std::sin((x + 7 * f) / 5.0) * std::cos((y - 3 * f) / 4.0));
+    return static_cast<uint8_t>(128 +
+                                95 * std::sin((x + 7 * f) / 5.0) * std::cos((y - 3 * f) / 4.0));
 }
 // One grey a frame, far from the last: what lies under a logo is known exactly.
-uint8_t flat(int f, int, int) { return static_cast<uint8_t>(128 + 80 * std::sin(2.0 * f)); }
+uint8_t flat(int f, int, int) {
+    return static_cast<uint8_t>(128 + 80 * std::sin(2.0 * f));
+}
 
 // A 2-second 25 fps video with silent audio: `scene` inside `picture`, black outside it,
 // white logo rectangles.
@@ -162,7 +165,9 @@ TEST(ApplyRun, LogoAtTheEdgesOfThePicture) {
         const frame_rect& k = row.kept;
         const std::string out = grey_frame(dir, "out.mkv", 25);
         ASSERT_EQ(out.size(), static_cast<size_t>(k.w * k.h));
-        auto at = [&](int x, int y) { return static_cast<uint8_t>(out[(y - k.y) * k.w + x - k.x]); };
+        auto at = [&](int x, int y) {
+            return static_cast<uint8_t>(out[(y - k.y) * k.w + x - k.x]);
+        };
         double first_row = 0;
         for (int x = k.x; x < k.x + k.w; ++x)
             first_row += at(x, k.y);
@@ -217,7 +222,8 @@ TEST(ApplyRun, DryRunWithPreview) {
     ASSERT_EQ(command.size(), 1u);
     frame_rect logo;
     ASSERT_EQ(sscanf(lines_starting(r.out, "delogo=").at(0).c_str(), "delogo=x=%d:y=%d:w=%d:h=%d",
-                     &logo.x, &logo.y, &logo.w, &logo.h), 4);
+                     &logo.x, &logo.y, &logo.w, &logo.h),
+              4);
     EXPECT_TRUE(has(command[0], " -vf crop=316:156:0:12,")) << command[0];
     EXPECT_EQ(listing(dir), "in.mkv p.png");
     EXPECT_EQ(probe(dir, "p.png", "-show_entries stream=width,height"), "320,180");
@@ -235,7 +241,8 @@ TEST(ApplyRun, DryRunWithPreview) {
 TEST(ApplyRun, CleanFilmKeepsItsCorner) {
     const std::string dir = fresh_dir("apply_clean");
     make_input(dir, barred, {}, [](int f, int x, int y) {
-        return y < 40 ? static_cast<uint8_t>(50 + 20 * std::sin(x / 30.0 + f / 20.0)) : wave(f, x, y);
+        return y < 40 ? static_cast<uint8_t>(50 + 20 * std::sin(x / 30.0 + f / 20.0))
+                      : wave(f, x, y);
     });
     run_result r = apply(dir, {"in.mkv", "out.mkv"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -245,7 +252,8 @@ TEST(ApplyRun, CleanFilmKeepsItsCorner) {
     double diff = 0;
     for (int y = 12; y < 40; ++y)
         for (int x = 0; x < 110; ++x)
-            diff += std::abs(static_cast<uint8_t>(in[y * W + x]) - static_cast<uint8_t>(out[(y - 12) * barred.w + x]));
+            diff += std::abs(static_cast<uint8_t>(in[y * W + x]) -
+                             static_cast<uint8_t>(out[(y - 12) * barred.w + x]));
     EXPECT_LT(diff / (28 * 110), 3);
     r = apply(dir, {"--force-logo", "--dry-run", "in.mkv", "out.mkv"});
     EXPECT_TRUE(has(lines_starting(r.out, "ffmpeg ").at(0), "delogo=")) << r.out;
@@ -265,7 +273,11 @@ TEST(ApplyRun, StreamsOutputHolds) {
     write_file(dir + "/s.srt", "1\n00:00:00,000 --> 00:00:01,500\nhello\n");
     for (const char* make : {"-c:s mov_text mt.mp4", "-c:s srt sr.mkv", "-c:s srt dat.ts"})
         ASSERT_EQ(run_command("ffmpeg -v error -i in.mkv -i s.srt -map 0 -map 1 -c:v libx264 -g 10 "
-                              "-preset ultrafast -c:a aac " + std::string(make), dir).status, 0);
+                              "-preset ultrafast -c:a aac " +
+                                  std::string(make),
+                              dir)
+                      .status,
+                  0);
     const struct {
         const char *input, *output, *streams, *line;
     } rows[] = {
@@ -273,7 +285,8 @@ TEST(ApplyRun, StreamsOutputHolds) {
         {"mt.mp4", "o.mp4", "h264 aac mov_text", ""},
         {"mt.mp4", "o.ts", "h264 aac", "subtitle stream 2 (mov_text) left out"},
         {"sr.mkv", "o.mkv", "h264 aac subrip", ""},
-        {"sr.mkv", "o.mp4", "h264 aac mov_text", "subtitle stream 2 (subrip) converted to mov_text"},
+        {"sr.mkv", "o.mp4", "h264 aac mov_text",
+         "subtitle stream 2 (subrip) converted to mov_text"},
         {"sr.mkv", "o.ts", "h264 aac", "subtitle stream 2 (subrip) left out"},
         {"dat.ts", "o.mkv", "h264 aac", "data stream 2 (bin_data) left out"},
         {"dat.ts", "o.ts", "h264 aac", "data stream 2 (bin_data) left out"},
@@ -287,8 +300,11 @@ TEST(ApplyRun, StreamsOutputHolds) {
         EXPECT_TRUE(has(r.err, row.line)) << r.err;
         EXPECT_EQ(has(r.err, " stream "), *row.line != 0) << r.err;
         if (std::string(row.streams).size() > 8) {
-            EXPECT_TRUE(has(run_command("ffmpeg -v error -i " + std::string(row.output) +
-                                            " -map 0:s -f srt -", dir).out, "hello"));
+            EXPECT_TRUE(
+                has(run_command(
+                        "ffmpeg -v error -i " + std::string(row.output) + " -map 0:s -f srt -", dir)
+                        .out,
+                    "hello"));
         }
     }
 }
@@ -305,20 +321,26 @@ TEST(ApplyRun, FieldsAndDepthKept) {
         // Its stream flag says top field first: only the frames tell.
         {"H.264, bottom field first", "-c:v libx264 -g 10 -flags +ildct+ilme -top 0 -c:a aac i.mp4",
          "yuv420p,bb", "1,0"},
-        {"10-bit HEVC", "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error -c:a aac "
-         "i.mkv", "yuv420p10le,progressive", "0,0"},
+        {"10-bit HEVC",
+         "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error -c:a aac "
+         "i.mkv",
+         "yuv420p10le,progressive", "0,0"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string input = std::string(row.make).substr(std::string(row.make).rfind(' ') + 1);
-        ASSERT_EQ(run_command("ffmpeg -v error -y -i in.mkv -b:v 2M " + std::string(row.make), dir).status, 0);
+        const std::string input =
+            std::string(row.make).substr(std::string(row.make).rfind(' ') + 1);
+        ASSERT_EQ(run_command("ffmpeg -v error -y -i in.mkv -b:v 2M " + std::string(row.make), dir)
+                      .status,
+                  0);
         fs::remove(dir + "/o.mkv");
         const run_result r = apply(dir, {"-f", "8", input, "o.mkv"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(probe(dir, "o.mkv", "-select_streams v -show_entries stream=pix_fmt,field_order"),
                   row.stream);
-        EXPECT_EQ(probe(dir, "o.mkv", "-select_streams v -read_intervals %+#1 -show_entries "
-                                      "frame=interlaced_frame,top_field_first"),
+        EXPECT_EQ(probe(dir, "o.mkv",
+                        "-select_streams v -read_intervals %+#1 -show_entries "
+                        "frame=interlaced_frame,top_field_first"),
                   row.frame);
     }
 }
@@ -357,15 +379,16 @@ TEST(ApplyRun, FilesNeverLost) {
          "$A --force -m in.mkv out.mkv", "0", "wrote out.mask.png",
          "in.mkv out.mask.png out.mkv t=t"},
         {"hang-up while ffmpeg runs", "touch hold; echo k > k",
-         "$S $A in.mkv out.mkv" + wait_start + "kill -HUP $p; wait $p; s=$?; rm hold started; exit $s",
+         "$S $A in.mkv out.mkv" + wait_start +
+             "kill -HUP $p; wait $p; s=$?; rm hold started; exit $s",
          "129", "interrupted (Hangup)", "in.mkv k=k"},
         {"quit while ffmpeg runs", "touch hold; echo k > k",
          "$S env --default-signal=INT,QUIT $A in.mkv out.mkv" + wait_start +
              "kill -QUIT $p; wait $p; s=$?; rm hold started; exit $s",
          "131", "interrupted (Quit)", "in.mkv k=k"},
         {"--dry-run -m runs as printed", "",
-         "$A --dry-run -m in.mkv out.mkv | grep '^ffmpeg ' > ../cmd && sh ../cmd > /dev/null",
-         "0", "wrote out.mask.png, which the command reads", "in.mkv out.mask.png out.mkv"},
+         "$A --dry-run -m in.mkv out.mkv | grep '^ffmpeg ' > ../cmd && sh ../cmd > /dev/null", "0",
+         "wrote out.mask.png, which the command reads", "in.mkv out.mask.png out.mkv"},
         {"--preview naming OUTPUT", "", "$A --preview out.mkv in.mkv out.mkv", "1",
          "is OUTPUT or its mask", "in.mkv"},
         {"--preview naming the mask", "", "$A --preview ./out.mask.png in.mkv out.mkv", "1",
@@ -386,8 +409,8 @@ TEST(ApplyRun, FilesNeverLost) {
         fs::create_directories(dir);
         fs::create_hard_link(root + "/in.mkv", dir + "/in.mkv");
         ASSERT_EQ(run_command(row.setup, dir).status, 0);
-        const std::string script = "A=" + quoted(DELOGO_APPLY_BINARY) + "; S=" +
-                                   quoted("env PATH=" + root + "/bin:" + getenv("PATH")) +
+        const std::string script = "A=" + quoted(DELOGO_APPLY_BINARY) +
+                                   "; S=" + quoted("env PATH=" + root + "/bin:" + getenv("PATH")) +
                                    "; (" + row.script + ") 2>../err; echo $?";
         const run_result r = run_command(script, dir);
         const std::string err = read_file(root + "/err");
@@ -395,7 +418,8 @@ TEST(ApplyRun, FilesNeverLost) {
         EXPECT_TRUE(has(err, row.err)) << err;
         EXPECT_FALSE(row.status != "0" && has(err, "wrote out.mkv")) << err;
         std::string files;
-        for (const std::string& f : lines_starting(std::regex_replace(row.files, std::regex(" "), "\n"), "")) {
+        for (const std::string& f :
+             lines_starting(std::regex_replace(row.files, std::regex(" "), "\n"), "")) {
             const size_t eq = f.find('=');
             files += (files.empty() ? "" : " ") + f.substr(0, eq);
             if (eq != std::string::npos) {

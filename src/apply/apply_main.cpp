@@ -36,7 +36,9 @@ int fail(const std::string& message) {
     return 1;
 }
 
-void note(const std::string& message) { fprintf(stderr, "delogo-apply: %s\n", message.c_str()); }
+void note(const std::string& message) {
+    fprintf(stderr, "delogo-apply: %s\n", message.c_str());
+}
 
 bool same_file(const struct stat& a, const std::string& path) {
     struct stat b;
@@ -181,8 +183,8 @@ int main(int argc, char** argv) {
         return fail("analysis of " + options.input + " failed: no key frame could be sampled");
 
     const std::string doubt = logo_doubt(result);
-    const bool with_logo = (result.logo_count > 0 || result.has_mask) &&
-                           (doubt.empty() || options.force_logo);
+    const bool with_logo =
+        (result.logo_count > 0 || result.has_mask) && (doubt.empty() || options.force_logo);
     if (!with_logo && !doubt.empty())
         note("corner " + std::to_string(result.corner) + " probably has no logo (" + doubt +
              "): it is left as it is (--force-logo removes it)");
@@ -228,11 +230,13 @@ int main(int argc, char** argv) {
     }
     const stream_plan plan = plan_streams(streams, result.video_stream, muxer);
     const std::vector<std::string> stream_args = stream_arguments(result.video_stream, plan);
-    const std::vector<std::string> encoder_args = encoder_arguments(
-        input_format, field_order, options.custom_encoder, options.encoder);
+    const std::vector<std::string> encoder_args =
+        encoder_arguments(input_format, field_order, options.custom_encoder, options.encoder);
     for (const std::string& line : plan.notes)
         note(line);
-    auto chain = [&](const std::string& mask_file) { return filter_chain(result, work, mask_file); };
+    auto chain = [&](const std::string& mask_file) {
+        return filter_chain(result, work, mask_file);
+    };
 
     if (options.dry_run) {
         // The printed command reads the mask: it is written, under its own name.
@@ -249,9 +253,8 @@ int main(int argc, char** argv) {
     if (interrupt_signal()) return interrupted(interrupt_signal(), output);
     // ffmpeg overwrites only the empty temporary made for it, and reads the mask from its
     // temporary: nothing is in place until it has finished.
-    const std::vector<std::string> command =
-        ffmpeg_command(options.input, stream_args, chain(mask.path()), encoder_args, true,
-                       cleaned.path());
+    const std::vector<std::string> command = ffmpeg_command(
+        options.input, stream_args, chain(mask.path()), encoder_args, true, cleaned.path());
     int signal_number = 0;
     switch (run_ffmpeg(command, result.duration_us, signal_number)) {
     case ffmpeg_end::done:

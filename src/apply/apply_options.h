@@ -12,10 +12,9 @@ struct apply_options {
     std::string input;
     std::string output;
     std::string preview;              // --preview FILE.png ("" when not asked)
-    bool force = false;      // --force: replace OUTPUT, the mask, the preview; clean even
-                             // when nothing was found
-    bool force_logo = false; // --force-logo: remove a logo the analysis doubts
-    bool dry_run = false;    // --dry-run: print the command, write only the mask it reads
+    bool force = false;               // --force: replace OUTPUT, mask, preview; clean anyway
+    bool force_logo = false;          // --force-logo: remove a logo the analysis doubts
+    bool dry_run = false;             // --dry-run: print the command; write only its mask
     bool custom_encoder = false;      // the ffmpeg options' "--" was given
     std::vector<std::string> encoder; // the words after it
 };

@@ -23,12 +23,12 @@ namespace {
 const AVPixelFormat* x264_formats() {
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (!x264) return nullptr;
-    // The list moved behind a query function in libavcodec 61.13.
+        // The list moved behind a query function in libavcodec 61.13.
 #if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
     const void* list = nullptr;
     int count = 0;
-    if (avcodec_get_supported_config(nullptr, x264, AV_CODEC_CONFIG_PIX_FORMAT, 0, &list,
-                                     &count) < 0)
+    if (avcodec_get_supported_config(nullptr, x264, AV_CODEC_CONFIG_PIX_FORMAT, 0, &list, &count) <
+        0)
         return nullptr;
     return static_cast<const AVPixelFormat*>(list);
 #else

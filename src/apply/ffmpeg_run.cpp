@@ -25,7 +25,9 @@ namespace {
 
 // The signal ffmpeg is sent for one we caught: the same, except that SIGQUIT becomes
 // SIGTERM (ffmpeg ends on both, but SIGQUIT would leave a core file behind).
-int forwarded_signal(int number) { return number == SIGQUIT ? SIGTERM : number; }
+int forwarded_signal(int number) {
+    return number == SIGQUIT ? SIGTERM : number;
+}
 
 struct fd_owner {
     int fd = -1;
@@ -95,8 +97,8 @@ std::vector<std::string> ffmpeg_command(const std::string& input,
                                         const std::string& chain,
                                         const std::vector<std::string>& encoder, bool overwrite,
                                         const std::string& output) {
-    std::vector<std::string> a{"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error",
-                               overwrite ? "-y" : "-n", "-i", file_url(input)};
+    std::vector<std::string> a{"ffmpeg", "-hide_banner",          "-nostdin", "-loglevel",
+                               "error",  overwrite ? "-y" : "-n", "-i",       file_url(input)};
     a.insert(a.end(), streams.begin(), streams.end());
     if (!chain.empty()) a.insert(a.end(), {"-vf", chain});
     a.insert(a.end(), encoder.begin(), encoder.end());
@@ -172,7 +174,7 @@ namespace {
 // The one-line bar on a terminal: filled to the part of the duration done.
 void draw_bar(const progress_state& p, int64_t duration_us) {
     const int width = 30;
-    int filled = p.finished ? width
+    int filled = p.finished        ? width
                  : duration_us > 0 ? static_cast<int>(p.done_us * width / duration_us)
                                    : 0;
     if (filled > width) filled = width;
@@ -263,10 +265,10 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
                 draw_bar(progress, duration_us);
                 bar_shown = true;
             } else if (clock::now() - last_line >= std::chrono::seconds(10)) {
-                fprintf(stderr, "delogo-apply: %s\n",
-                        progress_text(progress.done_us, duration_us, progress.speed,
-                                      progress.finished)
-                            .c_str());
+                fprintf(
+                    stderr, "delogo-apply: %s\n",
+                    progress_text(progress.done_us, duration_us, progress.speed, progress.finished)
+                        .c_str());
                 last_line = clock::now();
             }
         }

@@ -8,8 +8,12 @@
 
 namespace {
 
-int round_up(int value, int step) { return (value + step - 1) / step * step; }
-int round_down(int value, int step) { return value / step * step; }
+int round_up(int value, int step) {
+    return (value + step - 1) / step * step;
+}
+int round_down(int value, int step) {
+    return value / step * step;
+}
 
 // One axis of a rectangle [first, last] of a picture `size` long: the pads it needs
 // before and after it, so that its ring on a side touching the edge (delogo reads the
@@ -152,8 +156,8 @@ std::string backslash(const std::string& text, const char* special) {
 }
 
 std::string crop_filter(int w, int h, int x, int y) {
-    return "crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) +
-           ":" + std::to_string(y);
+    return "crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) + ":" +
+           std::to_string(y);
 }
 
 } // namespace
@@ -169,13 +173,14 @@ std::string filter_chain(const analysis_result& r, const logo_work& w,
     if (r.has_crop) filters.push_back(crop_filter(p.w, p.h, p.x, p.y));
     const bool padded = w.width != p.w || w.height != p.h;
     if (padded && (w.mask || !w.rects.empty())) {
-        filters.push_back("pad=" + std::to_string(w.width) + ":" + std::to_string(w.height) +
-                          ":" + std::to_string(w.left) + ":" + std::to_string(w.top));
+        filters.push_back("pad=" + std::to_string(w.width) + ":" + std::to_string(w.height) + ":" +
+                          std::to_string(w.left) + ":" + std::to_string(w.top));
         filters.push_back("fillborders=left=" + std::to_string(w.left) +
                           ":right=" + std::to_string(w.right) + ":top=" + std::to_string(w.top) +
                           ":bottom=" + std::to_string(w.bottom) + ":mode=mirror");
     }
-    if (w.mask) filters.push_back("removelogo=filename=" + escape_filter_value(file_url(mask_path)));
+    if (w.mask)
+        filters.push_back("removelogo=filename=" + escape_filter_value(file_url(mask_path)));
     for (const frame_rect& m : w.rects)
         filters.push_back("delogo=x=" + std::to_string(m.x) + ":y=" + std::to_string(m.y) +
                           ":w=" + std::to_string(m.w) + ":h=" + std::to_string(m.h));

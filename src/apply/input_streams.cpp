@@ -15,13 +15,14 @@ AVFieldOrder first_frame_fields(AVFormatContext* fmt, int index, const AVCodec* 
     dec->thread_count = 1;
     packet_ptr packet(av_packet_alloc());
     frame_ptr frame(av_frame_alloc());
-    if (!packet || !frame || avcodec_open2(dec.get(), decoder, nullptr) < 0) return AV_FIELD_UNKNOWN;
+    if (!packet || !frame || avcodec_open2(dec.get(), decoder, nullptr) < 0)
+        return AV_FIELD_UNKNOWN;
     for (int read = 0; read < 500 && av_read_frame(fmt, packet.get()) >= 0; ++read) {
         const bool ours = packet->stream_index == index;
         const int sent = ours ? avcodec_send_packet(dec.get(), packet.get()) : -1;
         av_packet_unref(packet.get());
         if (sent < 0 || avcodec_receive_frame(dec.get(), frame.get()) < 0) continue;
-        // The frame flags moved into `flags` in later FFmpeg.
+            // The frame flags moved into `flags` in later FFmpeg.
 #if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
         const bool interlaced = frame->flags & AV_FRAME_FLAG_INTERLACED;
         const bool top_first = frame->flags & AV_FRAME_FLAG_TOP_FIELD_FIRST;
@@ -64,7 +65,8 @@ std::string read_input_streams(const std::string& path, std::vector<input_stream
         s.type = st->codecpar->codec_type;
         s.codec = st->codecpar->codec_id;
         s.cover = (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-        if (s.type == AVMEDIA_TYPE_VIDEO) s.pix_fmt = static_cast<AVPixelFormat>(st->codecpar->format);
+        if (s.type == AVMEDIA_TYPE_VIDEO)
+            s.pix_fmt = static_cast<AVPixelFormat>(st->codecpar->format);
         if (s.index == video) s.field_order = fields;
         out.push_back(s);
     }

@@ -15,7 +15,7 @@ struct input_stream {
     int index = -1; // in the container
     AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
     AVCodecID codec = AV_CODEC_ID_NONE;
-    bool cover = false;                          // a still picture stored as a video stream
+    bool cover = false;                      // a still picture stored as a video stream
     AVPixelFormat pix_fmt = AV_PIX_FMT_NONE; // video: the decoder's pixel format
     // Video: AV_FIELD_TT or AV_FIELD_BB for interlaced frames (top or bottom field first),
     // AV_FIELD_PROGRESSIVE, or AV_FIELD_UNKNOWN.

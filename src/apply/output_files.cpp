@@ -135,6 +135,10 @@ interrupt_guard::~interrupt_guard() {
     sigaction(SIGPIPE, &previous_pipe, nullptr);
 }
 
-int interrupt_signal() { return first_signal; }
+int interrupt_signal() {
+    return first_signal;
+}
 
-int interrupt_count() { return signal_total; }
+int interrupt_count() {
+    return signal_total;
+}

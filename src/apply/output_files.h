@@ -21,7 +21,7 @@ enum class commit_end {
 // A file of this run under a temporary name. It is removed when its owner goes, unless it
 // was put in place or kept on purpose (its name then told to the user).
 class temporary_file {
-public:
+  public:
     temporary_file() = default;
     ~temporary_file();
     temporary_file(const temporary_file&) = delete;
@@ -43,7 +43,7 @@ public:
     // Leaves the file on disk under its temporary name.
     void keep() { kept_ = true; }
 
-private:
+  private:
     std::string path_;  // "" when nothing was created, or once it is in place
     std::string final_; // where it goes
     int fd_ = -1;
@@ -56,7 +56,7 @@ private:
 // The handler only counts: the run looks at interrupt_signal() between its steps, and
 // run_ffmpeg passes the signals on to ffmpeg.
 class interrupt_guard {
-public:
+  public:
     interrupt_guard();
     ~interrupt_guard();
     interrupt_guard(const interrupt_guard&) = delete;

@@ -13,9 +13,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "apply/filter_chain.h"
 #include "analysis/mask_bits.h"
 #include "analysis/picture_writers.h"
+#include "apply/filter_chain.h"
 #include "video/sampler.h"
 
 namespace {

@@ -18,14 +18,14 @@ int muxer_holds(const AVOutputFormat* muxer, AVCodecID codec) {
     if (strcmp(muxer->name, "mpegts") != 0) return -1;
     // The codecs FFmpeg's MPEG-TS muxer gives a stream type or descriptor of their own.
     static const AVCodecID identified[] = {
-        AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG4,
-        AV_CODEC_ID_H264,       AV_CODEC_ID_HEVC,       AV_CODEC_ID_CAVS,
-        AV_CODEC_ID_AVS2,       AV_CODEC_ID_AVS3,       AV_CODEC_ID_DIRAC,
-        AV_CODEC_ID_VC1,        AV_CODEC_ID_MP2,        AV_CODEC_ID_MP3,
-        AV_CODEC_ID_AAC,        AV_CODEC_ID_AAC_LATM,   AV_CODEC_ID_AC3,
-        AV_CODEC_ID_EAC3,       AV_CODEC_ID_DTS,        AV_CODEC_ID_TRUEHD,
-        AV_CODEC_ID_OPUS,       AV_CODEC_ID_S302M,      AV_CODEC_ID_DVB_SUBTITLE,
-        AV_CODEC_ID_DVB_TELETEXT, AV_CODEC_ID_SMPTE_KLV, AV_CODEC_ID_TIMED_ID3};
+        AV_CODEC_ID_MPEG1VIDEO,   AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MPEG4,
+        AV_CODEC_ID_H264,         AV_CODEC_ID_HEVC,       AV_CODEC_ID_CAVS,
+        AV_CODEC_ID_AVS2,         AV_CODEC_ID_AVS3,       AV_CODEC_ID_DIRAC,
+        AV_CODEC_ID_VC1,          AV_CODEC_ID_MP2,        AV_CODEC_ID_MP3,
+        AV_CODEC_ID_AAC,          AV_CODEC_ID_AAC_LATM,   AV_CODEC_ID_AC3,
+        AV_CODEC_ID_EAC3,         AV_CODEC_ID_DTS,        AV_CODEC_ID_TRUEHD,
+        AV_CODEC_ID_OPUS,         AV_CODEC_ID_S302M,      AV_CODEC_ID_DVB_SUBTITLE,
+        AV_CODEC_ID_DVB_TELETEXT, AV_CODEC_ID_SMPTE_KLV,  AV_CODEC_ID_TIMED_ID3};
     for (const AVCodecID id : identified)
         if (id == codec) return 1;
     return 0;
@@ -35,12 +35,18 @@ namespace {
 
 const char* kind_of(AVMediaType type) {
     switch (type) {
-    case AVMEDIA_TYPE_VIDEO: return "video";
-    case AVMEDIA_TYPE_AUDIO: return "audio";
-    case AVMEDIA_TYPE_SUBTITLE: return "subtitle";
-    case AVMEDIA_TYPE_ATTACHMENT: return "attachment";
-    case AVMEDIA_TYPE_DATA: return "data";
-    default: return "unknown";
+    case AVMEDIA_TYPE_VIDEO:
+        return "video";
+    case AVMEDIA_TYPE_AUDIO:
+        return "audio";
+    case AVMEDIA_TYPE_SUBTITLE:
+        return "subtitle";
+    case AVMEDIA_TYPE_ATTACHMENT:
+        return "attachment";
+    case AVMEDIA_TYPE_DATA:
+        return "data";
+    default:
+        return "unknown";
     }
 }
 
@@ -62,8 +68,8 @@ planned_stream plan_one(const input_stream& s, const AVOutputFormat* muxer, std:
     planned_stream p;
     p.index = s.index;
     const int held = muxer_holds(muxer, s.codec);
-    const std::string holds_not = std::string(muxer->name) + " does not hold " +
-                                  avcodec_get_name(s.codec);
+    const std::string holds_not =
+        std::string(muxer->name) + " does not hold " + avcodec_get_name(s.codec);
     switch (s.type) {
     case AVMEDIA_TYPE_AUDIO:
         // Copied unless the muxer is known to refuse it: sound is never dropped lightly.
