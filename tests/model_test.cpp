@@ -77,10 +77,10 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
     if (t.crop_y >= 0) {
         const std::vector<std::string> command = lines_starting(r.out, "ffmpeg ");
         ASSERT_EQ(command.size(), 1u);
-        const size_t crop = command[0].find(",crop=");
+        const size_t crop = command[0].find("crop=");
         ASSERT_NE(crop, std::string::npos) << command[0];
         int cw, ch, cx, cy;
-        ASSERT_EQ(sscanf(command[0].c_str() + crop, ",crop=%d:%d:%d:%d", &cw, &ch, &cx, &cy), 4);
+        ASSERT_EQ(sscanf(command[0].c_str() + crop, "crop=%d:%d:%d:%d", &cw, &ch, &cx, &cy), 4);
         EXPECT_EQ(cy, t.crop_y) << command[0];
     }
 

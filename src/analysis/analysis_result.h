@@ -39,4 +39,10 @@ struct analysis_result {
     int mask_height = 0;
     int mask_x = 0;
     int mask_y = 0;
+    // How much the box looks like a logo: the size of one corner band, the logo box's
+    // area (its margin included) and the static pixels inside it before any filling, in
+    // pixels; all 0 when no box was found.
+    int band_pixels = 0;
+    int box_pixels = 0;
+    int box_static = 0;
 };

@@ -84,6 +84,13 @@ void crop_delogo(int band_w2, int band_h2, int frame_width, int frame_height,
     uint8_t* mask = masks[best].get();
     box logo_box;
     if (!fit_logo_box(mask, g.width, g.height, logo_box)) return;
+    if (result) {
+        // Counted before mask mode fills the holes; the mask is empty outside the box.
+        result->band_pixels = (band_w2 / 2) * (band_h2 / 2);
+        result->box_pixels =
+            (logo_box.right - logo_box.left + 1) * (logo_box.bottom - logo_box.top + 1);
+        result->box_static = count_static(mask, mask_size);
+    }
     if (mask_mode_step(mask, g.width, g.height, logo_box) < 0) return;
 
     report_corner(best, mask, g, logo_box, crop, band_w2, band_h2, frame_width, frame_height,

@@ -16,13 +16,23 @@ namespace {
 constexpr const char* analysis_letters = "y2mrcfWHbdkzstlh";
 constexpr const char* short_options = ":y2mc:r:f:W:H:b:d:k:z:t:s:l:h:";
 
-enum : int { OPT_FORCE = 1000, OPT_DRY_RUN, OPT_PREVIEW, OPT_HELP, OPT_DETECTOR, OPT_SAVE_LOGO, OPT_LOGO };
+enum : int {
+    OPT_FORCE = 1000,
+    OPT_FORCE_LOGO,
+    OPT_DRY_RUN,
+    OPT_PREVIEW,
+    OPT_HELP,
+    OPT_DETECTOR,
+    OPT_SAVE_LOGO,
+    OPT_LOGO
+};
 
 std::vector<option> long_option_table() {
     std::vector<option> table;
     for (const option* o = delogo_long_options(); o->name; ++o)
         if (strchr(analysis_letters, o->val)) table.push_back(*o);
     table.push_back({"force", no_argument, nullptr, OPT_FORCE});
+    table.push_back({"force-logo", no_argument, nullptr, OPT_FORCE_LOGO});
     table.push_back({"dry-run", no_argument, nullptr, OPT_DRY_RUN});
     table.push_back({"preview", required_argument, nullptr, OPT_PREVIEW});
     table.push_back({"help", no_argument, nullptr, OPT_HELP});
@@ -37,15 +47,11 @@ std::vector<option> long_option_table() {
 
 apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::string& error) {
     out = apply_options{};
-    // The words after the first "--" belong to ffmpeg; getopt must not see them.
+    // getopt sees the words up to the first "--" only: after it come either INPUT and
+    // OUTPUT (when no name came before it) or the ffmpeg options.
     int end = argc;
-    for (int i = 1; i < argc; ++i)
-        if (strcmp(argv[i], "--") == 0) {
-            end = i;
-            out.custom_encoder = true;
-            out.encoder.assign(argv + i + 1, argv + argc);
-            break;
-        }
+    for (int i = 1; i < argc && end == argc; ++i)
+        if (strcmp(argv[i], "--") == 0) end = i;
     const std::vector<option> table = long_option_table();
     optind = 0;
     opterr = 0;
@@ -55,6 +61,9 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
         switch (opt) {
         case OPT_FORCE:
             out.force = true;
+            break;
+        case OPT_FORCE_LOGO:
+            out.force_logo = true;
             break;
         case OPT_DRY_RUN:
             out.dry_run = true;
@@ -92,12 +101,25 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
         }
         optopt = 0;
     }
-    if (end - optind != 2) {
+    int names = optind, names_end = end, ffmpeg = end;
+    if (optind == end && end < argc) {
+        // "--" ended the options: the names follow it, up to a second "--".
+        names = end + 1;
+        names_end = names;
+        while (names_end < argc && strcmp(argv[names_end], "--") != 0)
+            ++names_end;
+        ffmpeg = names_end;
+    }
+    if (names_end - names != 2) {
         error = "needs INPUT and OUTPUT";
         return apply_parse::bad;
     }
-    out.input = argv[optind];
-    out.output = argv[optind + 1];
+    if (ffmpeg < argc) {
+        out.custom_encoder = true;
+        out.encoder.assign(argv + ffmpeg + 1, argv + argc);
+    }
+    out.input = argv[names];
+    out.output = argv[names + 1];
     out.analysis.video_file = out.input;
     // The edge detector is delogo's -y; the static-pixel one its default.
     if (out.detector == "edges") out.analysis.flags |= FLAG_CANNY;
@@ -106,7 +128,7 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
 }
 
 void apply_usage() {
-    fputs("Usage: delogo-apply [options] INPUT OUTPUT [-- FFMPEG_OUTPUT_OPTIONS...]\n"
+    fputs("Usage: delogo-apply [options] [--] INPUT OUTPUT [-- FFMPEG_OUTPUT_OPTIONS...]\n"
           "Finds the black borders and the station logo of INPUT as delogo does, prints\n"
           "delogo's lines, and writes OUTPUT with the logo removed and the borders cropped\n"
           "by running ffmpeg.\n"
@@ -128,8 +150,10 @@ void apply_usage() {
           "\t-l,--tlow X           Canny low fraction (default 0.3)\n"
           "\t-h,--thigh X          Canny high fraction (default 0.8)\n"
           "Options of delogo-apply:\n"
-          "\t--force               replace an existing OUTPUT; clean even when nothing is found\n"
-          "\t--dry-run             print the ffmpeg command and write nothing\n"
+          "\t--force               replace an existing OUTPUT, mask or preview; clean even\n"
+          "\t                      when nothing is found\n"
+          "\t--force-logo          remove the logo even where the corner probably has none\n"
+          "\t--dry-run             print the ffmpeg command; write only the mask it reads\n"
           "\t--preview FILE.png    write the middle key frame with the found rectangles\n"
           "\t--detector NAME       how the logo is found: model (default: its opacity and\n"
           "\t                      colour from many pictures), static (delogo's static\n"
@@ -137,7 +161,8 @@ void apply_usage() {
           "\t--save-logo FILE.png  write the logo model (colour and opacity, frame-sized)\n"
           "\t--logo FILE.png       apply a saved logo model instead of estimating one\n"
           "\t-?,--help             show this text\n"
-          "The words after \"--\" replace the encoder options (default: -c:v libx264\n"
-          "-crf 18 -preset medium -pix_fmt <the input's>).\n",
+          "A \"--\" before INPUT ends the options. The words after the \"--\" that follows\n"
+          "OUTPUT replace the encoder options (default: -c:v libx264 -crf 18 -preset\n"
+          "medium -pix_fmt <the input's, at its bit depth where x264 takes it>).\n",
           stdout);
 }

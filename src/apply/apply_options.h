@@ -12,19 +12,23 @@ struct apply_options {
     std::string input;
     std::string output;
     std::string preview;              // --preview FILE.png ("" when not asked)
-    bool force = false;               // --force: replace OUTPUT, clean even when nothing found
-    bool dry_run = false;             // --dry-run: print the command, write nothing
+    bool force = false;               // --force: replace OUTPUT, mask, preview; clean anyway
+    bool force_logo = false;          // --force-logo: remove a logo the analysis doubts
+    bool dry_run = false;             // --dry-run: print the command; write only its mask
     std::string detector = "model";   // --detector: model, static or edges (-y)
     std::string save_logo;            // --save-logo FILE.png ("" when not asked)
     std::string logo;                 // --logo FILE.png: a saved model instead of estimating
-    bool custom_encoder = false;      // "--" was given
-    std::vector<std::string> encoder; // the words after "--"
+    bool custom_encoder = false;      // the ffmpeg options' "--" was given
+    std::vector<std::string> encoder; // the words after it
 };
 
 // How parsing ended.
 enum class apply_parse { run, help, bad };
 
-// Parses argv. On `bad`, `error` holds the message (without the program's name).
+// Parses argv. A "--" before INPUT ends the options (INPUT and OUTPUT may then start with
+// '-'), and a second "--" after them starts the ffmpeg options; a first "--" after INPUT
+// starts the ffmpeg options. On `bad`, `error` holds the message (without the program's
+// name).
 apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::string& error);
 
 // Prints the help text on standard output.

@@ -9,43 +9,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "apply/filter_chain.h"
+#include "apply/output_files.h"
+
 extern char** environ;
 
 namespace {
 
-volatile sig_atomic_t received_signal = 0;
-volatile sig_atomic_t signal_count = 0;
-
-void on_signal(int number) {
-    if (!received_signal) received_signal = number;
-    signal_count = signal_count + 1;
+// The signal ffmpeg is sent for one we caught: the same, except that SIGQUIT becomes
+// SIGTERM (ffmpeg ends on both, but SIGQUIT would leave a core file behind).
+int forwarded_signal(int number) {
+    return number == SIGQUIT ? SIGTERM : number;
 }
-
-// Catches SIGINT and SIGTERM while it lives (without SA_RESTART, so that poll wakes up),
-// and puts the previous handlers back.
-struct signal_catcher {
-    struct sigaction old_int {};
-    struct sigaction old_term {};
-    signal_catcher() {
-        received_signal = 0;
-        signal_count = 0;
-        struct sigaction a {};
-        a.sa_handler = on_signal;
-        sigemptyset(&a.sa_mask);
-        sigaction(SIGINT, &a, &old_int);
-        sigaction(SIGTERM, &a, &old_term);
-    }
-    ~signal_catcher() {
-        sigaction(SIGINT, &old_int, nullptr);
-        sigaction(SIGTERM, &old_term, nullptr);
-    }
-};
 
 struct fd_owner {
     int fd = -1;
@@ -69,7 +51,8 @@ std::string clock_text(int64_t seconds) {
 struct progress_state {
     int64_t done_us = 0;
     double speed = 0;
-    std::string pending; // an incomplete line
+    bool finished = false; // "progress=end" was read
+    std::string pending;   // an incomplete line
 };
 
 // Takes in a chunk of "key=value" lines.
@@ -84,6 +67,8 @@ void read_progress(progress_state& p, const char* data, size_t size) {
             if (value > 0) p.done_us = value;
         } else if (line.compare(0, 6, "speed=") == 0) {
             p.speed = strtod(line.c_str() + 6, nullptr);
+        } else if (line == "progress=end") {
+            p.finished = true;
         }
     }
     p.pending.erase(0, start);
@@ -107,6 +92,39 @@ std::string last_lines(const std::string& text, size_t count) {
 
 } // namespace
 
+std::vector<std::string> ffmpeg_command(const std::string& input,
+                                        const std::vector<std::string>& streams,
+                                        const std::string& chain,
+                                        const std::vector<std::string>& encoder, bool overwrite,
+                                        const std::string& output) {
+    std::vector<std::string> a{"ffmpeg", "-hide_banner",          "-nostdin", "-loglevel",
+                               "error",  overwrite ? "-y" : "-n", "-i",       file_url(input)};
+    a.insert(a.end(), streams.begin(), streams.end());
+    if (!chain.empty()) a.insert(a.end(), {"-vf", chain});
+    a.insert(a.end(), encoder.begin(), encoder.end());
+    a.insert(a.end(), {"-progress", "pipe:1", "-nostats", file_url(output)});
+    return a;
+}
+
+std::string shell_line(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& word : argv) {
+        if (!line.empty()) line += ' ';
+        bool plain = !word.empty();
+        for (char c : word)
+            if (!isalnum(static_cast<unsigned char>(c)) && !strchr("_./:=@%+,-", c)) plain = false;
+        if (plain) {
+            line += word;
+            continue;
+        }
+        line += '\'';
+        for (char c : word)
+            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        line += '\'';
+    }
+    return line;
+}
+
 bool found_in_path(const char* name) {
     const char* path = getenv("PATH");
     if (!path) return false;
@@ -126,10 +144,12 @@ bool found_in_path(const char* name) {
     return false;
 }
 
-std::string progress_text(int64_t done_us, int64_t duration_us, double speed) {
+std::string progress_text(int64_t done_us, int64_t duration_us, double speed, bool finished) {
     char text[96];
     std::string out;
-    if (duration_us > 0) {
+    if (finished) {
+        out = "100%";
+    } else if (duration_us > 0) {
         const int64_t shown = done_us < duration_us ? done_us : duration_us;
         snprintf(text, sizeof text, "%3d%%", static_cast<int>(shown * 100 / duration_us));
         out += text;
@@ -139,13 +159,40 @@ std::string progress_text(int64_t done_us, int64_t duration_us, double speed) {
     if (speed > 0) {
         snprintf(text, sizeof text, "  speed %.2fx", speed);
         out += text;
-        if (duration_us > done_us)
+        if (!finished && duration_us > done_us)
             out += "  " +
                    clock_text(static_cast<int64_t>((duration_us - done_us) / 1e6 / speed + 0.5)) +
                    " left";
     }
+    // The last stamp falls on the last frame's start: rounded, it reads as the length.
+    if (finished) out += "  " + clock_text((done_us + 500000) / 1000000) + " written";
     return out;
 }
+
+namespace {
+
+// The one-line bar on a terminal: filled to the part of the duration done.
+void draw_bar(const progress_state& p, int64_t duration_us) {
+    const int width = 30;
+    int filled = p.finished        ? width
+                 : duration_us > 0 ? static_cast<int>(p.done_us * width / duration_us)
+                                   : 0;
+    if (filled > width) filled = width;
+    fprintf(stderr, "\r[%s%s] %s\033[K", std::string(filled, '#').c_str(),
+            std::string(width - filled, '.').c_str(),
+            progress_text(p.done_us, duration_us, p.speed, p.finished).c_str());
+}
+
+// Sends ffmpeg every signal the run caught that it was not sent yet: a second interrupt
+// makes it stop at once, as it would on its own terminal.
+void forward_signals(pid_t pid, int& forwarded) {
+    while (forwarded < interrupt_count()) {
+        kill(pid, forwarded_signal(interrupt_signal()));
+        ++forwarded;
+    }
+}
+
+} // namespace
 
 ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
                       int& signal_number) {
@@ -166,15 +213,13 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
-    // Caught from before the spawn, so that no interrupt can slip between the two.
-    signal_catcher catcher;
-    // ffmpeg starts with SIGINT and SIGTERM at their defaults, whatever ours are.
+    // The caught signals go back to their defaults in ffmpeg by the exec itself, ignored
+    // ones stay ignored (nohup); SIGPIPE, which the run ignores, is ffmpeg's own business.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
@@ -198,11 +243,7 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
     int forwarded = 0;
     pollfd fds[2] = {{progress_in.fd, POLLIN, 0}, {error_in.fd, POLLIN, 0}};
     while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        // Every interrupt goes on to ffmpeg: a second one makes it stop at once.
-        while (forwarded < signal_count) {
-            kill(pid, received_signal);
-            ++forwarded;
-        }
+        forward_signals(pid, forwarded);
         if (poll(fds, 2, 250) < 0 && errno != EINTR) break;
         for (int k = 0; k < 2; ++k) {
             if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -220,17 +261,14 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
                 continue;
             }
             read_progress(progress, buffer, static_cast<size_t>(n));
-            const std::string text = progress_text(progress.done_us, duration_us, progress.speed);
             if (terminal) {
-                const int width = 30;
-                int filled =
-                    duration_us > 0 ? static_cast<int>(progress.done_us * width / duration_us) : 0;
-                if (filled > width) filled = width;
-                fprintf(stderr, "\r[%s%s] %s\033[K", std::string(filled, '#').c_str(),
-                        std::string(width - filled, '.').c_str(), text.c_str());
+                draw_bar(progress, duration_us);
                 bar_shown = true;
             } else if (clock::now() - last_line >= std::chrono::seconds(10)) {
-                fprintf(stderr, "delogo-apply: %s\n", text.c_str());
+                fprintf(
+                    stderr, "delogo-apply: %s\n",
+                    progress_text(progress.done_us, duration_us, progress.speed, progress.finished)
+                        .c_str());
                 last_line = clock::now();
             }
         }
@@ -238,14 +276,10 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
     progress_in.reset();
     error_in.reset();
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        while (forwarded < signal_count) {
-            kill(pid, received_signal);
-            ++forwarded;
-        }
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+        forward_signals(pid, forwarded);
     if (bar_shown) fputc('\n', stderr);
-    signal_number = received_signal;
+    signal_number = interrupt_signal();
     if (signal_number) return ffmpeg_end::interrupted;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ffmpeg_end::done;
     if (WIFEXITED(status))

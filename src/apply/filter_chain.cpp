@@ -1,23 +1,141 @@
-// The filter chain and the ffmpeg command line of delogo-apply.
+// The filter chain of delogo-apply and the masks it reads.
 #include "apply/filter_chain.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstring>
 
 #include "analysis/mask_bits.h"
 
-frame_rect inside_margin(frame_rect r, int frame_width, int frame_height) {
-    if (r.x < 1) {
-        r.w -= 1 - r.x;
-        r.x = 1;
+namespace {
+
+int round_up(int value, int step) {
+    return (value + step - 1) / step * step;
+}
+int round_down(int value, int step) {
+    return value / step * step;
+}
+
+// One axis of a rectangle [first, last] of a picture `size` long: the pads it needs
+// before and after it, so that its ring on a side touching the edge (delogo reads the
+// pixels just outside its rectangle) can be the mirror image of its ring on the other
+// side, still inside the padded picture. A rectangle across the whole axis has no other
+// side to mirror and gets none.
+void pads_needed(int first, int last, int size, int& before, int& after) {
+    if (first == 0 && last == size - 1) return;
+    if (first == 0) before = std::max(before, last + 2);
+    if (last == size - 1) after = std::max(after, size - first + 1);
+}
+
+// The same axis in the padded picture: a side on the edge moves out to the mirror image
+// of the other side; then held one pixel inside the padded picture.
+void place_axis(int first, int last, int size, int before, int after, int& x, int& w) {
+    int start = before + first, end = before + last;
+    if (first == 0 && last != size - 1) start = before - 1 - last;
+    if (last == size - 1 && first != 0) end = before + 2 * size - 1 - first;
+    start = std::max(start, 1);
+    end = std::min(end, before + size + after - 2);
+    x = start;
+    w = end - start + 1;
+}
+
+// The pad of one side: a multiple of the alignment, at most the picture's size (the
+// mirror image has nothing more to show).
+int aligned_pad(int pad, int size, int align) {
+    return std::min(round_up(pad, align), round_down(size, align));
+}
+
+// The bounding box of the frame mask's pixels inside `picture`, in picture coordinates;
+// false when there are none.
+bool mask_bounds(const analysis_result& r, const std::vector<uint8_t>& mask,
+                 const frame_rect& picture, frame_rect& bounds) {
+    int x0 = picture.w, y0 = picture.h, x1 = -1, y1 = -1;
+    for (int y = 0; y < picture.h; ++y)
+        for (int x = 0; x < picture.w; ++x)
+            if (mask[static_cast<size_t>(picture.y + y) * r.frame_width + picture.x + x]) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            }
+    bounds = {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+    return x1 >= 0;
+}
+
+} // namespace
+
+std::string logo_doubt(const analysis_result& r) {
+    if ((r.logo_count == 0 && !r.has_mask) || r.box_pixels <= 0 || r.band_pixels <= 0) return "";
+    const long long box = r.box_pixels, band = r.band_pixels, still = r.box_static;
+    if (2 * box > band)
+        return "its box covers " + std::to_string(box * 100 / band) + "% of the corner band";
+    if (100 * still < 3 * box)
+        return "only " + std::to_string(still * 100 / box) + "% of its box stays still";
+    return "";
+}
+
+frame_rect kept_picture(const analysis_result& r, int align_x, int align_y) {
+    if (!r.has_crop) return {0, 0, r.frame_width, r.frame_height};
+    const frame_rect& c = r.crop;
+    const int x0 = round_up(c.x, align_x), x1 = round_down(c.x + c.w, align_x);
+    const int y0 = round_up(c.y, align_y), y1 = round_down(c.y + c.h, align_y);
+    // A sliver narrower than a chroma sample has nothing to round to: left as found.
+    if (x1 <= x0 || y1 <= y0) return c;
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+int mirrored(int position, int pad_before, int size) {
+    const int x = position - pad_before;
+    if (x < 0) return -1 - x;
+    if (x >= size) return 2 * size - 1 - x;
+    return x;
+}
+
+logo_work place_logo(const analysis_result& r, const frame_rect& picture, bool with_logo,
+                     int align_x, int align_y) {
+    logo_work w;
+    w.picture = picture;
+    w.width = picture.w;
+    w.height = picture.h;
+    if (!with_logo) return w;
+    // Each rectangle cut to the picture, in picture coordinates, inclusive.
+    std::vector<frame_rect> cut;
+    if (r.has_mask) {
+        frame_rect bounds;
+        if (!mask_bounds(r, frame_mask(r), picture, bounds)) return w;
+        w.mask = true;
+        // removelogo never touches the outermost pixels of its picture: the mirrored
+        // mask stops two pixels short of the padded edge.
+        pads_needed(bounds.x, bounds.x + bounds.w - 1, picture.w, w.left, w.right);
+        pads_needed(bounds.y, bounds.y + bounds.h - 1, picture.h, w.top, w.bottom);
+        for (int* pad : {&w.left, &w.right, &w.top, &w.bottom})
+            if (*pad) ++*pad;
+    } else {
+        for (int i = 0; i < r.logo_count && i < 2; ++i) {
+            const frame_rect& l = r.logos[i];
+            const int x0 = std::max(l.x, picture.x) - picture.x;
+            const int y0 = std::max(l.y, picture.y) - picture.y;
+            const int x1 = std::min(l.x + l.w, picture.x + picture.w) - 1 - picture.x;
+            const int y1 = std::min(l.y + l.h, picture.y + picture.h) - 1 - picture.y;
+            if (x1 < x0 || y1 < y0) continue; // wholly on a bar
+            cut.push_back({x0, y0, x1 - x0 + 1, y1 - y0 + 1});
+            pads_needed(x0, x1, picture.w, w.left, w.right);
+            pads_needed(y0, y1, picture.h, w.top, w.bottom);
+        }
+        if (cut.empty()) return w;
     }
-    if (r.y < 1) {
-        r.h -= 1 - r.y;
-        r.y = 1;
+    w.left = aligned_pad(w.left, picture.w, align_x);
+    w.right = aligned_pad(w.right, picture.w, align_x);
+    w.top = aligned_pad(w.top, picture.h, align_y);
+    w.bottom = aligned_pad(w.bottom, picture.h, align_y);
+    w.width = picture.w + w.left + w.right;
+    w.height = picture.h + w.top + w.bottom;
+    for (const frame_rect& c : cut) {
+        frame_rect m;
+        place_axis(c.x, c.x + c.w - 1, picture.w, w.left, w.right, m.x, m.w);
+        place_axis(c.y, c.y + c.h - 1, picture.h, w.top, w.bottom, m.y, m.h);
+        if (m.w > 0 && m.h > 0) w.rects.push_back(m);
     }
-    if (r.x + r.w > frame_width - 1) r.w = frame_width - 1 - r.x;
-    if (r.y + r.h > frame_height - 1) r.h = frame_height - 1 - r.y;
-    return r;
+    return w;
 }
 
 std::string file_url(const std::string& path) {
@@ -37,27 +155,37 @@ std::string backslash(const std::string& text, const char* special) {
     return out;
 }
 
+std::string crop_filter(int w, int h, int x, int y) {
+    return "crop=" + std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(x) + ":" +
+           std::to_string(y);
+}
+
 } // namespace
 
 std::string escape_filter_value(const std::string& value) {
     return backslash(backslash(value, "\\':"), "\\'[],;");
 }
 
-std::string filter_chain(const analysis_result& r, const std::string& mask_path) {
+std::string filter_chain(const analysis_result& r, const logo_work& w,
+                         const std::string& mask_path) {
     std::vector<std::string> filters;
-    if (r.has_mask) {
-        filters.push_back("removelogo=filename=" + escape_filter_value(file_url(mask_path)));
-    } else {
-        for (int i = 0; i < r.logo_count && i < 2; ++i) {
-            const frame_rect m = inside_margin(r.logos[i], r.frame_width, r.frame_height);
-            if (m.w <= 0 || m.h <= 0) continue;
-            filters.push_back("delogo=x=" + std::to_string(m.x) + ":y=" + std::to_string(m.y) +
-                              ":w=" + std::to_string(m.w) + ":h=" + std::to_string(m.h));
-        }
+    const frame_rect& p = w.picture;
+    if (r.has_crop) filters.push_back(crop_filter(p.w, p.h, p.x, p.y));
+    const bool padded = w.width != p.w || w.height != p.h;
+    if (padded && (w.mask || !w.rects.empty())) {
+        filters.push_back("pad=" + std::to_string(w.width) + ":" + std::to_string(w.height) + ":" +
+                          std::to_string(w.left) + ":" + std::to_string(w.top));
+        filters.push_back("fillborders=left=" + std::to_string(w.left) +
+                          ":right=" + std::to_string(w.right) + ":top=" + std::to_string(w.top) +
+                          ":bottom=" + std::to_string(w.bottom) + ":mode=mirror");
     }
-    if (r.has_crop)
-        filters.push_back("crop=" + std::to_string(r.crop.w) + ":" + std::to_string(r.crop.h) +
-                          ":" + std::to_string(r.crop.x) + ":" + std::to_string(r.crop.y));
+    if (w.mask)
+        filters.push_back("removelogo=filename=" + escape_filter_value(file_url(mask_path)));
+    for (const frame_rect& m : w.rects)
+        filters.push_back("delogo=x=" + std::to_string(m.x) + ":y=" + std::to_string(m.y) +
+                          ":w=" + std::to_string(m.w) + ":h=" + std::to_string(m.h));
+    if (padded && (w.mask || !w.rects.empty()))
+        filters.push_back(crop_filter(p.w, p.h, w.left, w.top));
     std::string chain;
     for (const std::string& f : filters)
         chain += (chain.empty() ? "" : ",") + f;
@@ -82,6 +210,19 @@ std::vector<uint8_t> frame_mask(const analysis_result& r) {
     return out;
 }
 
+std::vector<uint8_t> working_mask(const analysis_result& r, const logo_work& w) {
+    const std::vector<uint8_t> frame = frame_mask(r);
+    std::vector<uint8_t> out(static_cast<size_t>(w.width) * w.height, 0);
+    if (frame.empty()) return out;
+    const frame_rect& p = w.picture;
+    for (int y = 0; y < w.height; ++y) {
+        const size_t row = static_cast<size_t>(p.y + mirrored(y, w.top, p.h)) * r.frame_width;
+        for (int x = 0; x < w.width; ++x)
+            out[static_cast<size_t>(y) * w.width + x] = frame[row + p.x + mirrored(x, w.left, p.w)];
+    }
+    return out;
+}
+
 std::string mask_path_for(const std::string& output) {
     const size_t slash = output.rfind('/');
     const size_t name = slash == std::string::npos ? 0 : slash + 1;
@@ -89,73 +230,4 @@ std::string mask_path_for(const std::string& output) {
     // A leading dot names a hidden file, not an extension.
     const bool has_extension = dot != std::string::npos && dot > name;
     return (has_extension ? output.substr(0, dot) : output) + ".mask.png";
-}
-
-namespace {
-
-std::string extension_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
-// The 8-bit formats Debian's libx264 encodes as they are.
-bool x264_takes(const std::string& pix_fmt) {
-    static const char* const formats[] = {"yuv420p", "yuvj420p", "yuv422p", "yuvj422p",
-                                          "yuv444p", "yuvj444p", "nv12",    "gray"};
-    for (const char* f : formats)
-        if (pix_fmt == f) return true;
-    return false;
-}
-
-} // namespace
-
-bool keeps_subtitles(const std::string& output) {
-    const std::string ext = extension_of(output);
-    return ext == "mkv" || ext == "mka" || ext == "ts" || ext == "m2ts" || ext == "mts";
-}
-
-std::vector<std::string> ffmpeg_command(const ffmpeg_job& job) {
-    // The rectangles belong to the stream that was analysed, which need not be the first.
-    const std::string video =
-        job.video_stream >= 0 ? "0:" + std::to_string(job.video_stream) : "0:v:0";
-    std::vector<std::string> a{"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error"};
-    a.insert(a.end(), {job.overwrite ? "-y" : "-n", "-i", file_url(job.input), "-map", video,
-                       "-map", "0:a?"});
-    const bool subtitles = keeps_subtitles(job.output);
-    if (subtitles) a.insert(a.end(), {"-map", "0:s?"});
-    if (!job.chain.empty()) a.insert(a.end(), {"-vf", job.chain});
-    a.insert(a.end(), {"-c:a", "copy"});
-    if (subtitles) a.insert(a.end(), {"-c:s", "copy"});
-    if (job.custom_encoder) {
-        a.insert(a.end(), job.encoder.begin(), job.encoder.end());
-    } else {
-        a.insert(a.end(), {"-c:v", "libx264", "-crf", "18", "-preset", "medium", "-pix_fmt",
-                           x264_takes(job.pix_fmt) ? job.pix_fmt : "yuv420p"});
-    }
-    a.insert(a.end(), {"-progress", "pipe:1", "-nostats", file_url(job.output)});
-    return a;
-}
-
-std::string shell_line(const std::vector<std::string>& argv) {
-    std::string line;
-    for (const std::string& word : argv) {
-        if (!line.empty()) line += ' ';
-        bool plain = !word.empty();
-        for (char c : word)
-            if (!isalnum(static_cast<unsigned char>(c)) && !strchr("_./:=@%+,-", c)) plain = false;
-        if (plain) {
-            line += word;
-            continue;
-        }
-        line += '\'';
-        for (char c : word)
-            line += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        line += '\'';
-    }
-    return line;
 }

@@ -2,8 +2,6 @@
 #include "apply/logo_file.h"
 
 #include <spng.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,16 +17,12 @@ struct spng_freer {
     void operator()(spng_ctx* c) const { spng_ctx_free(c); }
 };
 using spng_ptr = std::unique_ptr<spng_ctx, spng_freer>;
-struct file_closer {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using file_owner = std::unique_ptr<FILE, file_closer>;
 
 uint8_t byte(double v) { return uint8_t(std::clamp(std::lround(v), 0L, 255L)); }
 
 } // namespace
 
-std::string save_logo(const frame_logo& logo, const std::string& path) {
+std::string save_logo(const frame_logo& logo, file_ptr file) {
     const int w = logo.width, h = logo.height, cw = -(-w >> logo.shift_x);
     std::vector<uint8_t> rgba(size_t(w) * h * 4, 0);
     for (int y = 0; y < h; ++y)
@@ -44,20 +38,6 @@ std::string save_logo(const frame_logo& logo, const std::string& path) {
             p[2] = byte(l + 2.017 * u);
             p[3] = byte(255.0 * logo.alpha[i]);
         }
-    // A new file beside `path`, renamed over it once complete: a failed run leaves no
-    // half-written picture under the user's name.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return "cannot write " + path + ": " + strerror(errno);
-    const mode_t mask = umask(0); // a picture as any other file the user writes
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    file_owner file(fdopen(fd, "wb"));
-    if (!file) {
-        close(fd);
-        unlink(temporary.c_str());
-        return "cannot write " + path + ": " + strerror(errno);
-    }
     spng_ptr ctx(spng_ctx_new(SPNG_CTX_ENCODER));
     spng_ihdr ihdr{};
     ihdr.width = uint32_t(w);
@@ -70,17 +50,13 @@ std::string save_logo(const frame_logo& logo, const std::string& path) {
         ret = spng_encode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_PNG,
                                 SPNG_ENCODE_FINALIZE);
     ctx.reset();
-    const bool closed = fclose(file.release()) == 0;
-    if (ret || !closed || rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string why = ret ? spng_strerror(ret) : strerror(errno);
-        unlink(temporary.c_str());
-        return "cannot write " + path + ": " + why;
-    }
+    if (ret) return spng_strerror(ret);
+    if (fclose(file.release()) != 0) return strerror(errno);
     return "";
 }
 
 std::string load_logo(const std::string& path, int shift_x, int shift_y, frame_logo& logo) {
-    file_owner file(fopen(path.c_str(), "rb"));
+    file_ptr file(fopen(path.c_str(), "rb"));
     if (!file) return "cannot read " + path + ": " + strerror(errno);
     spng_ptr ctx(spng_ctx_new(0));
     if (!ctx) return "out of memory";

@@ -4,11 +4,12 @@
 
 #include <string>
 
+#include "analysis/picture_writers.h"
 #include "apply/logo_model.h"
 
-// Writes `logo` to `path` (BT.601 colours, opacity * 255), through a new temporary file in
-// the same directory renamed over `path`. Returns "" or what went wrong.
-std::string save_logo(const frame_logo& logo, const std::string& path);
+// Writes `logo` as a PNG to `file` (BT.601 colours, opacity * 255) and closes it. Returns ""
+// or what went wrong.
+std::string save_logo(const frame_logo& logo, file_ptr file);
 
 // Reads a picture written by save_logo into `logo` for frames whose chroma is subsampled
 // by the shifts; the box is found from its opacities. Returns "" or what went wrong.

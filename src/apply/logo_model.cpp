@@ -576,7 +576,7 @@ void find_logo(logo_model& m) {
     m.box_h = m.found ? y1 - y0 + 1 : 0;
 }
 
-frame_logo place_logo(const logo_model& m, int corner, int x, int y, int width, int height,
+frame_logo logo_in_frame(const logo_model& m, int corner, int x, int y, int width, int height,
                       int shift_x, int shift_y) {
     frame_logo f;
     f.width = width;

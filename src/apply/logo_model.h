@@ -49,5 +49,5 @@ struct frame_logo {
 
 // Places `m` (a corner region whose top-left luma pixel is frame pixel x, y; x and y on
 // whole chroma samples) in a frame of width x height.
-frame_logo place_logo(const logo_model& m, int corner, int x, int y, int width, int height,
+frame_logo logo_in_frame(const logo_model& m, int corner, int x, int y, int width, int height,
                       int shift_x, int shift_y);

@@ -101,7 +101,7 @@ std::string detect_logo(const std::string& input, analysis_result& r, int corner
     const int best = strongest_corner(models);
     if (best < 0) return "";
     const picture_rect& at = s.where[size_t(best)];
-    logo = place_logo(models[best], best, at.x, at.y, s.width, s.height,
+    logo = logo_in_frame(models[best], best, at.x, at.y, s.width, s.height,
                       s.rects[size_t(best)].shift_x, s.rects[size_t(best)].shift_y);
     found = true;
     return "";

@@ -3,7 +3,6 @@
 #include "apply/preview_frame.h"
 
 #include <spng.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,9 +13,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "apply/filter_chain.h"
 #include "analysis/mask_bits.h"
 #include "analysis/picture_writers.h"
+#include "apply/filter_chain.h"
 #include "video/sampler.h"
 
 namespace {
@@ -86,7 +85,7 @@ void draw_mask_outline(rgb_picture& p, const analysis_result& r, const uint8_t c
 } // namespace
 
 int write_preview(const std::string& input, const analysis_result& result,
-                  const std::string& png_path) {
+                  const std::string& png_path, const std::string& name) {
     rgb_picture picture;
     const int decoded = decode_middle_frame(input, picture);
     if (decoded < 0) {
@@ -103,8 +102,7 @@ int write_preview(const std::string& input, const analysis_result& result,
     const int written =
         save_rgb_png(png_path.c_str(), picture.width, picture.height, picture.pixels.data());
     if (written != 0) {
-        unlink(png_path.c_str());
-        fprintf(stderr, "delogo-apply: cannot write %s: %s\n", png_path.c_str(),
+        fprintf(stderr, "delogo-apply: cannot write %s: %s\n", name.c_str(),
                 written == SPNG_IO_ERROR ? strerror(errno) : spng_strerror(written));
         return 1;
     }

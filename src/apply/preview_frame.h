@@ -10,6 +10,6 @@
 // duration is unknown), draws the crop rectangle (green) and each logo rectangle as
 // printed, or the mask's outline (red), as one-pixel lines on their outermost pixels, and
 // writes it to `png_path` as an 8-bit RGB PNG. Returns 0, or 1 after a message on
-// standard error.
+// standard error that calls the file `name`.
 int write_preview(const std::string& input, const analysis_result& result,
-                  const std::string& png_path);
+                  const std::string& png_path, const std::string& name);

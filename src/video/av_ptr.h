@@ -60,3 +60,35 @@ inline bool is_key_frame(const AVFrame* frame) {
     return frame->key_frame != 0;
 #endif
 }
+
+// Whether a decoded frame is interlaced, and whether its top field comes first (both flags
+// moved into `flags` in later FFmpeg).
+inline bool is_interlaced(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+    return (frame->flags & AV_FRAME_FLAG_INTERLACED) != 0;
+#else
+    return frame->interlaced_frame != 0;
+#endif
+}
+inline bool is_top_field_first(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 7, 100)
+    return (frame->flags & AV_FRAME_FLAG_TOP_FIELD_FIRST) != 0;
+#else
+    return frame->top_field_first != 0;
+#endif
+}
+
+// An encoder's pixel formats, ending with AV_PIX_FMT_NONE; null when it lists none (the
+// list moved behind a query function in libavcodec 61.13).
+inline const AVPixelFormat* encoder_pixel_formats(const AVCodec* codec) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100)
+    const void* list = nullptr;
+    int count = 0;
+    if (avcodec_get_supported_config(nullptr, codec, AV_CODEC_CONFIG_PIX_FORMAT, 0, &list,
+                                     &count) < 0)
+        return nullptr;
+    return static_cast<const AVPixelFormat*>(list);
+#else
+    return codec->pix_fmts;
+#endif
+}

@@ -1,0 +1,30 @@
+// What delogo-apply needs to know of INPUT's streams before it plans the output: each
+// stream's kind and codec, and the video stream's pixel format and field order, read with
+// libavformat and libavcodec on an opening of its own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+// One stream of INPUT.
+struct input_stream {
+    int index = -1; // in the container
+    AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    bool cover = false;                      // a still picture stored as a video stream
+    AVPixelFormat pix_fmt = AV_PIX_FMT_NONE; // video: the decoder's pixel format
+    // Video: AV_FIELD_TT or AV_FIELD_BB for interlaced frames (top or bottom field first),
+    // AV_FIELD_PROGRESSIVE, or AV_FIELD_UNKNOWN.
+    AVFieldOrder field_order = AV_FIELD_UNKNOWN;
+};
+
+// The streams of `path` in container order, probed as FFmpeg probes them
+// (avformat_find_stream_info). The field order of the video stream FFmpeg picks as best
+// is that of its first decoded frame: the stream's own flag is not to be trusted (H.264
+// reports a bottom-field-first stream as top field first). "" or why the file cannot be
+// read; FFmpeg's own messages are kept quiet, the analysis that follows reports them.
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out);
