@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 
 #include "helpers.h"
 
@@ -33,6 +34,9 @@ const model_case cases[] = {
     {"overlap", "--logo 50 --bars 20 --overlap", 1, 0.12, 20},
     {"clean", "--logo none", -1, 0},
 };
+
+// Rows named by their name in test listings.
+void PrintTo(const model_case& c, std::ostream* out) { *out << c.name; }
 
 // Opacity of a decoded RGBA picture, 0..1 per pixel.
 std::vector<double> opacity(const std::string& dir, const std::string& png, int& w, int& h) {
