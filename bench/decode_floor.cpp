@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "video/sampler.h"
+#include "video/key_frames.h"
 
 namespace {
 

@@ -17,7 +17,7 @@ extern "C" {
 #include "apply/filter_chain.h"
 #include "analysis/mask_bits.h"
 #include "analysis/picture_writers.h"
-#include "video/sampler.h"
+#include "video/key_frames.h"
 
 namespace {
 
