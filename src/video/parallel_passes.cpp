@@ -203,6 +203,7 @@ struct pass_record {
     int slot = -1;  // its decoder
     int reads = 0;  // av_read_frame calls made so far
     int packets = 0; // video packets handed to the decoder
+    bool replayed = false; // read on after a replay: no more guessing in this pass
     pass_end end = pass_end::read_error;
     int code = 0;
     std::vector<std::string> log; // pieces, see piece()
@@ -330,7 +331,7 @@ class parallel_reading {
             s.queued = true;
         }
         s.wake.notify_one();
-        if (speculate_ && key) {
+        if (speculate_ && key && !p.replayed) {
             p.state = pass_state::speculated;
             reading_ = 0;
         } else {
@@ -437,6 +438,7 @@ class parallel_reading {
         next_ = r + 1;
         reading_ = r;
         pass(r).state = pass_state::reading;
+        pass(r).replayed = true;
         // Twice at most: a file whose key packets often need more packets reads without
         // guessing from then on.
         if (++replays_ >= 2) speculate_ = false;
