@@ -151,8 +151,7 @@ void seek_to_pass(video_input& in, int i, int passes) {
     avcodec_flush_buffers(in.dec_ctx.get());
 }
 
-packet_read read_video_packet(video_input& in, AVPacket* packet, int& reads,
-                              read_counts* counts) {
+packet_read read_video_packet(video_input& in, AVPacket* packet, int& reads, read_counts* counts) {
     while (true) {
         ++reads;
         const int ret = av_read_frame(in.fmt_ctx.get(), packet);

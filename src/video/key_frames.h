@@ -20,11 +20,11 @@ struct video_input {
     int height = 0;
     int pix_fmt = -1;
     // How the demuxer was opened, so that reopen_demuxer can do it again.
-    std::string url;         // what avformat_open_input was given
+    std::string url;           // what avformat_open_input was given
     AVIOContext* io = nullptr; // the caller's I/O context, or null
-    int64_t io_start = 0;    // bytes: where the caller's I/O context stood at the open
-    bool rereadable = false; // reading it again gives the same bytes: a regular file, or
-                             // a seekable caller I/O context
+    int64_t io_start = 0;      // bytes: where the caller's I/O context stood at the open
+    bool rereadable = false;   // reading it again gives the same bytes: a regular file, or
+                               // a seekable caller I/O context
 };
 
 // Opens `path` (through `io`, owned by the caller, when not null), finds the best video

@@ -154,4 +154,3 @@ void read_bands(band_reader& r, const AVFrame* frame, uint8_t* image) {
         return;
     }
 }
-

@@ -85,7 +85,9 @@ struct log_to {
 // A pass's messages are kept in pieces that, joined in index order, are the one-thread
 // run's order: 0 the seek, 1 the decoder's flush, then for the pass's k-th video packet
 // (from 1) 2k what reading up to it logged and 2k + 1 what decoding it logged.
-int piece(int packet, int decoding) { return 2 * packet + decoding; }
+int piece(int packet, int decoding) {
+    return 2 * packet + decoding;
+}
 
 // ---- The decoders -------------------------------------------------------------------------
 
@@ -102,17 +104,17 @@ struct job {
 
 // A decoder and its thread's mailbox.
 struct decoder_slot {
-    codec_ptr own;          // the decoder, except slot 0's, which is in.dec_ctx
+    codec_ptr own; // the decoder, except slot 0's, which is in.dec_ctx
     AVCodecContext* dec = nullptr;
     frame_ptr frame;
-    packet_ptr packet;      // the job's packet, handed over by the reading thread
+    packet_ptr packet; // the job's packet, handed over by the reading thread
     std::condition_variable wake;
-    job work;               // written by whichever side the flags below give it to
-    bool queued = false;    // under the lock: work waits for the decoder
-    bool answered = false;  // under the lock: work's outcome waits for the reading thread
+    job work;              // written by whichever side the flags below give it to
+    bool queued = false;   // under the lock: work waits for the decoder
+    bool answered = false; // under the lock: work's outcome waits for the reading thread
     // The reading thread's own:
-    bool busy = false;      // a job handed over whose outcome it has not taken
-    int bound = 0;          // the pass whose decoding state this decoder holds, or 0
+    bool busy = false; // a job handed over whose outcome it has not taken
+    int bound = 0;     // the pass whose decoding state this decoder holds, or 0
 };
 
 struct board {
@@ -162,8 +164,7 @@ void decode_jobs(const video_input& in, const capture_fn& capture, board& b, dec
 struct decoding_threads {
     board& b;
     std::vector<std::thread> threads;
-    decoding_threads(board& shared, const video_input& in, const capture_fn& capture)
-        : b(shared) {
+    decoding_threads(board& shared, const video_input& in, const capture_fn& capture) : b(shared) {
         try {
             threads.reserve(b.slots.size());
             for (size_t k = 0; k < b.slots.size(); ++k)
@@ -200,9 +201,9 @@ enum class pass_state {
 
 struct pass_record {
     pass_state state = pass_state::unstarted;
-    int slot = -1;  // its decoder
-    int reads = 0;  // av_read_frame calls made so far
-    int packets = 0; // video packets handed to the decoder
+    int slot = -1;         // its decoder
+    int reads = 0;         // av_read_frame calls made so far
+    int packets = 0;       // video packets handed to the decoder
     bool replayed = false; // read on after a replay: no more guessing in this pass
     pass_end end = pass_end::read_error;
     int code = 0;
@@ -235,11 +236,11 @@ class parallel_reading {
     board& b_;
     std::vector<pass_record> passes_; // pass i at i - 1
     const int count_;
-    int reading_ = 0;        // the pass the demuxer is in when it reads on, or 0
-    int next_ = 1;           // the next pass to start
-    int committed_ = 0;      // passes 1..committed_ are committed
-    int stop_at_ = INT_MAX;  // a pass known to end the sampling: none after it starts
-    bool speculate_;         // key packets are taken for their pass's last
+    int reading_ = 0;       // the pass the demuxer is in when it reads on, or 0
+    int next_ = 1;          // the next pass to start
+    int committed_ = 0;     // passes 1..committed_ are committed
+    int stop_at_ = INT_MAX; // a pass known to end the sampling: none after it starts
+    bool speculate_;        // key packets are taken for their pass's last
     int replays_ = 0;
     unsigned epoch_ = 0;
     bool finished_ = false;
@@ -250,7 +251,8 @@ class parallel_reading {
     int slots() const { return static_cast<int>(b_.slots.size()); }
 
     std::string& log_piece(pass_record& p, int index) {
-        if (p.log.size() <= static_cast<size_t>(index)) p.log.resize(static_cast<size_t>(index) + 1);
+        if (p.log.size() <= static_cast<size_t>(index))
+            p.log.resize(static_cast<size_t>(index) + 1);
         return p.log[static_cast<size_t>(index)];
     }
 
@@ -371,8 +373,8 @@ class parallel_reading {
                 stop_at_ = std::min(stop_at_, w.pass);
                 break;
             case packet_outcome::read_on:
-                p.state = p.state == pass_state::speculated ? pass_state::failed
-                                                            : pass_state::reading;
+                p.state =
+                    p.state == pass_state::speculated ? pass_state::failed : pass_state::reading;
                 break;
             }
         }
