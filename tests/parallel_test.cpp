@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "helpers.h"
+#include "video/parallel_passes.h"
 
 namespace {
 
@@ -126,3 +127,39 @@ TEST(Parallel, SeveralThreadsPrintWhatOneThreadPrints) {
 }
 
 } // namespace
+
+// The parallel loop as a library, with passes that read on from the pass before (no seek,
+// the same decoder) among seeking ones, on a video whose key packets in every other 10 s
+// give no sample (a replay, twice): the ordered outcomes and what each captured pass saw
+// are the one-thread loop's.
+TEST(Parallel, PassesThatReadOnKeepTheirDecoder) {
+    const std::string dir = fresh_dir("parallel_library");
+    ASSERT_EQ(run_command(cases[10].make, dir).status, 0);
+    auto outcomes = [&](int decoders) {
+        video_input in;
+        EXPECT_EQ(open_video((dir + "/resized.ts").c_str(), nullptr, false, in), 0);
+        std::vector<int64_t> targets;
+        for (int i = 1; i <= 24; ++i)
+            targets.push_back(i % 3 == 2 ? no_seek : pass_target(in, i, 24));
+        std::vector<std::string> seen(targets.size());
+        std::string all;
+        const capture_fn capture = [&](int i, int, const AVFrame* f) {
+            seen[i - 1] = std::to_string(f->pts) + " " + std::to_string(f->width);
+        };
+        const commit_fn commit = [&](int i, pass_end end) {
+            all += std::to_string(i) + " " + std::to_string(static_cast<int>(end)) + " " +
+                   (end == pass_end::captured ? seen[i - 1] : "") + "\n";
+        };
+        packet_ptr packet(av_packet_alloc());
+        frame_ptr frame(av_frame_alloc());
+        const int code = decoders == 1 ? sample_in_order(in, packet.get(), frame.get(), targets,
+                                                         capture, commit)
+                                       : sample_in_parallel(in, packet.get(), targets, decoders,
+                                                            capture, commit);
+        return std::to_string(code) + "\n" + all;
+    };
+    const std::string one = outcomes(1);
+    EXPECT_NE(one.find("\n5 0 "), std::string::npos) << one; // read on to a sample
+    EXPECT_EQ(one, outcomes(2));
+    EXPECT_EQ(one, outcomes(3));
+}
