@@ -113,8 +113,9 @@ struct decoder_slot {
     bool queued = false;   // under the lock: work waits for the decoder
     bool answered = false; // under the lock: work's outcome waits for the reading thread
     // The reading thread's own:
-    bool busy = false; // a job handed over whose outcome it has not taken
-    int bound = 0;     // the pass whose decoding state this decoder holds, or 0
+    bool busy = false;       // a job handed over whose outcome it has not taken
+    int bound = 0;           // the pass whose decoding state this decoder holds, or 0
+    bool flush_owed = false; // a seek since its last packet: flush before the next one
 };
 
 struct board {
@@ -297,6 +298,9 @@ class parallel_reading {
         if (target != no_seek) {
             log_to sink(&log_piece(p, piece(0, 0)));
             seek_demuxer(in_, target);
+            // The one-thread run flushes here; a pass that ends before its first packet
+            // leaves the flush to the pass that reads on after it.
+            slot(k).flush_owed = true;
         }
         read_on(i);
         return true;
@@ -324,7 +328,8 @@ class parallel_reading {
         s.work = job{};
         s.work.pass = i;
         s.work.packet = p.packets;
-        s.work.flush = p.packets == 1 && targets_[static_cast<size_t>(i - 1)] != no_seek;
+        s.work.flush = s.flush_owed;
+        s.flush_owed = false;
         s.work.epoch = epoch_;
         av_packet_move_ref(s.packet.get(), packet_);
         s.busy = true;
