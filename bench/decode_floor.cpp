@@ -9,12 +9,12 @@
 //       (default count then 4000)
 //   -v  one line per pass: packets read, video packets, bytes
 // Prints "passes P captured C packets N video V bytes B max_video_packets_per_pass M
-// demux_s S decode_s D": S the seconds spent seeking and reading, D decoding.
-#include <chrono>
+// demux_s S decode_s D": S the CPU seconds spent seeking and reading, D decoding.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "video/key_frames.h"
 
@@ -63,29 +63,32 @@ int main(int argc, char** argv) {
     if (ret < 0) return fail("open", ret);
     const bool seeking = !sequential && known_duration(in) > 0;
 
-    // Time in the demuxer (seeks and reads, what the tool's reading thread does alone)
-    // and in the decoder (what its decoding threads share out), in seconds.
-    using clock = std::chrono::steady_clock;
+    // CPU time in the demuxer (seeks and reads, what the tool's reading thread does alone)
+    // and in the decoder (what its decoding threads share out), in seconds: CPU time, so
+    // that other work on the machine does not count.
     double demuxing = 0, decoding = 0;
-    auto since = [](clock::time_point start) {
-        return std::chrono::duration<double>(clock::now() - start).count();
+    auto cpu_now = [] {
+        timespec t;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
     };
+    auto since = [&](double start) { return cpu_now() - start; };
     read_counts total;
     int64_t max_video_per_pass = 0;
     int passes = 0, captured = 0;
     for (int i = 1; i <= frames; ++i) {
         ++passes;
-        clock::time_point start = clock::now();
+        double start = cpu_now();
         if (seeking) seek_demuxer(in, pass_target(in, i, frames));
         demuxing += since(start);
-        start = clock::now();
+        start = cpu_now();
         if (seeking) avcodec_flush_buffers(in.dec_ctx.get());
         decoding += since(start);
         // read_key_frame, its two halves timed apart.
         read_counts pass;
         pass_end end = pass_end::captured;
         for (int reads = 0, code = 0;;) {
-            start = clock::now();
+            start = cpu_now();
             const packet_read got = read_video_packet(in, packet.get(), reads, &pass);
             demuxing += since(start);
             if (got != packet_read::video) {
@@ -93,7 +96,7 @@ int main(int argc, char** argv) {
                     got == packet_read::end_of_file ? pass_end::end_of_file : pass_end::read_error;
                 break;
             }
-            start = clock::now();
+            start = cpu_now();
             const packet_outcome outcome =
                 decode_packet(in, in.dec_ctx.get(), packet.get(), frame.get(), code);
             decoding += since(start);
