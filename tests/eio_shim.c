@@ -15,10 +15,10 @@ static int active;
 
 __attribute__((constructor)) static void start(void) {
     next_read = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
-    const char* spec = getenv("DELOGO_EIO");
+    const char* range = getenv("DELOGO_EIO");
     char* rest;
-    if (!spec) return;
-    first = strtoll(spec, &rest, 10);
+    if (!range) return;
+    first = strtoll(range, &rest, 10);
     end = strtoll(rest + 1, &rest, 10);
     active = stat(rest + 1, &damaged) == 0;
 }
