@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "video/sampler.h"
+#include "video/luma_bands.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

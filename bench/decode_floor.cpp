@@ -8,13 +8,15 @@
 //   -a  no seeks: successive key frames from the start, as the tool's all_corners mode
 //       (default count then 4000)
 //   -v  one line per pass: packets read, video packets, bytes
-// Prints "passes P captured C packets N video V bytes B max_video_packets_per_pass M".
+// Prints "passes P captured C packets N video V bytes B max_video_packets_per_pass M
+// demux_s S decode_s D": S the CPU seconds spent seeking and reading, D decoding.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
-#include "video/sampler.h"
+#include "video/key_frames.h"
 
 namespace {
 
@@ -61,16 +63,46 @@ int main(int argc, char** argv) {
     if (ret < 0) return fail("open", ret);
     const bool seeking = !sequential && known_duration(in) > 0;
 
+    // CPU time in the demuxer (seeks and reads, what the tool's reading thread does alone)
+    // and in the decoder (what its decoding threads share out), in seconds: CPU time, so
+    // that other work on the machine does not count.
+    double demuxing = 0, decoding = 0;
+    auto cpu_now = [] {
+        timespec t;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    };
+    auto since = [&](double start) { return cpu_now() - start; };
     read_counts total;
     int64_t max_video_per_pass = 0;
     int passes = 0, captured = 0;
     for (int i = 1; i <= frames; ++i) {
         ++passes;
-        if (seeking) seek_to_pass(in, i, frames);
+        double start = cpu_now();
+        if (seeking) seek_demuxer(in, pass_target(in, i, frames));
+        demuxing += since(start);
+        start = cpu_now();
+        if (seeking) avcodec_flush_buffers(in.dec_ctx.get());
+        decoding += since(start);
+        // read_key_frame, its two halves timed apart.
         read_counts pass;
-        int code = 0;
-        const pass_end end = read_key_frame(in, packet.get(), frame.get(), code, &pass);
-        if (end == pass_end::fatal) return fail("decode", code);
+        pass_end end = pass_end::captured;
+        for (int reads = 0, code = 0;;) {
+            start = cpu_now();
+            const packet_read got = read_video_packet(in, packet.get(), reads, &pass);
+            demuxing += since(start);
+            if (got != packet_read::video) {
+                end =
+                    got == packet_read::end_of_file ? pass_end::end_of_file : pass_end::read_error;
+                break;
+            }
+            start = cpu_now();
+            const packet_outcome outcome =
+                decode_packet(in, in.dec_ctx.get(), packet.get(), frame.get(), code);
+            decoding += since(start);
+            if (outcome == packet_outcome::fatal) return fail("decode", code);
+            if (outcome == packet_outcome::captured) break;
+        }
         av_frame_unref(frame.get());
         const bool got = end == pass_end::captured;
         total.packets += pass.packets;
@@ -84,7 +116,8 @@ int main(int argc, char** argv) {
         if (end == pass_end::end_of_file) break;
     }
     printf("passes %d captured %d packets %" PRId64 " video %" PRId64 " bytes %" PRId64
-           " max_video_packets_per_pass %" PRId64 "\n",
-           passes, captured, total.packets, total.video_packets, total.bytes, max_video_per_pass);
+           " max_video_packets_per_pass %" PRId64 " demux_s %.4f decode_s %.4f\n",
+           passes, captured, total.packets, total.video_packets, total.bytes, max_video_per_pass,
+           demuxing, decoding);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "helpers.h"
-#include "video/sampler.h"
+#include "video/luma_bands.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>

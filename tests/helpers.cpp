@@ -38,8 +38,9 @@ run_result run_argv(const std::vector<std::string>& argv, const std::string& cwd
     return result;
 }
 
-run_result run_command(const std::string& command, const std::string& cwd) {
-    return run_argv({"/bin/sh", "-c", command}, cwd);
+run_result run_command(const std::string& command, const std::string& cwd,
+                       int timeout_seconds) {
+    return run_argv({"/bin/sh", "-c", command}, cwd, timeout_seconds);
 }
 
 std::string fresh_dir(const std::string& name) {

@@ -24,7 +24,8 @@ run_result run_argv(const std::vector<std::string>& argv, const std::string& cwd
 // `text` quoted for /bin/sh.
 std::string quoted(const std::string& text);
 // The same through /bin/sh -c.
-run_result run_command(const std::string& command, const std::string& cwd);
+run_result run_command(const std::string& command, const std::string& cwd,
+                       int timeout_seconds = 300);
 
 // A fresh, empty directory for one test under the build tree's work directory.
 std::string fresh_dir(const std::string& name);

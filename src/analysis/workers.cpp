@@ -11,8 +11,9 @@
 namespace {
 
 // A thread count beyond the cores only adds decoders to memory; the default stops at 8,
-// where the open and probe that every thread pays make more threads of little use. An
-// explicit DELOGO_THREADS may go further, to a bound that still keeps memory sane.
+// where a decoder's memory (about 90 MiB at 4K) and the one demuxer that feeds them all
+// make more threads of little use. An explicit DELOGO_THREADS may go further, to a bound
+// that still keeps memory sane.
 constexpr int default_limit = 8;
 constexpr int explicit_limit = 64;
 

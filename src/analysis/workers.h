@@ -1,4 +1,4 @@
-// Worker threads of a run, shared by the sampler (one demuxer and decoder per thread) and
+// Worker threads of a run, shared by the sampler (one decoder per thread) and
 // the Canny detector (one set of working buffers per thread). Includes nothing of the
 // project: both floors above use it.
 #pragma once

@@ -16,7 +16,7 @@ extern "C" {
 #include "analysis/mask_bits.h"
 #include "analysis/picture_writers.h"
 #include "apply/filter_chain.h"
-#include "video/sampler.h"
+#include "video/key_frames.h"
 
 namespace {
 
