@@ -1,10 +1,12 @@
-// The analysis on hand-made band images: border crop, static-pixel detector, box growth,
-// mask mode and the report. Optimised routines are compared with their straightforward
-// versions on random input; the worked cases of the end-to-end table cover the rest.
+// The analysis on hand-made band images: border crop, static-pixel detector, mask clean-up
+// and ratios, logo box search, mask mode and the report. Optimised routines are compared
+// with their straightforward versions on random input, the mask operations and the box
+// search with their worked values; the end-to-end table covers the rest.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +61,13 @@ void expect_static(const test_mask& m, const std::function<bool(int, int)>& want
     for (int y = 0; y < m.height; ++y)
         for (int x = 0; x < m.width; ++x)
             ASSERT_EQ(m.is_static(x, y), want(x, y)) << x << "," << y;
+}
+
+// A mask drawn row by row, rows separated by '|', '#' for a static pixel.
+test_mask drawn(const std::string& rows) {
+    const int w = static_cast<int>(std::min(rows.find('|'), rows.size()));
+    return test_mask(w, static_cast<int>(rows.size() + 1) / (w + 1),
+                     [&](int x, int y) { return rows[y * (w + 1) + x] == '#'; });
 }
 
 template <typename T> T pick(std::mt19937& rng, T lo, T hi) {
@@ -172,6 +181,51 @@ TEST(DistanceLogo, MatchesPairwiseComparisonOnRandomInput) {
     }
 }
 
+TEST(MaskCleanUp, WorkedValues) {
+    for (int v = 0; v < 256; ++v)
+        ASSERT_EQ(zeroes[v], 8 - std::bitset<8>(v).count()) << v;
+
+    // clean_rows on one row of `len` bits, clean_columns on column 13 of a 16-bit mask of
+    // `len` rows, the first n pixels of the line static (and column 12 beside it): only more
+    // than nine tenths erase the line, its pixels that were 1 already included.
+    // clang-format off
+    const struct { bool row; int len, n; bool erased; } lines[] = {
+        {true, 64, 57, false}, {true, 64, 58, true}, {true, 80, 72, false}, {true, 80, 73, true},
+        {false, 10, 9, false}, {false, 10, 10, true}, {false, 20, 18, false}, {false, 20, 19, true},
+        {false, 100, 90, false}, {false, 100, 91, true}};
+    // clang-format on
+    for (const auto& c : lines) {
+        SCOPED_TRACE(testing::Message() << (c.row ? "row " : "column ") << c.len << " " << c.n);
+        const auto on = [&](int x, int y) {
+            return c.row ? x < c.n : x == 12 || (x == 13 && y < c.n);
+        };
+        test_mask m(c.row ? c.len : 16, c.row ? 1 : c.len, on);
+        c.row ? clean_rows(c.len, m.data()) : clean_columns(16, c.len, 0x80 >> 5, m.data() + 1);
+        expect_static(m,
+                      [&](int x, int y) { return on(x, y) && !(c.erased && (c.row || x == 13)); });
+    }
+
+    // Per mille of the static pixels (#) left of (hratio) or above (vratio) `split`: the
+    // split column or row itself counts to the right or below; the quotient is truncated.
+    // clang-format off
+    const struct { bool by_row; const char* mask; int split, want; } ratios[] = {
+        {false, "...#............|.........#......", 0, 0},
+        {false, "...#............|.........#......", 10, 1000},
+        {false, ".........#......|.........#......", 9, 0},
+        {false, "..#......#......|.........#......", 9, 333},
+        {false, "........#.#.##..", 13, 750}, // split inside a byte: 8-12 left, 13-15 right
+        {false, "....########....", 6, 250}, {false, "....########....", 9, 625},
+        {false, "....########....", 10, 750},
+        {true, "#.......|#.......|#.......", 0, 0}, {true, "#.......|#.......|#.......", 3, 1000},
+        {true, "#.......|#.......|#.......", 2, 666}};
+    // clang-format on
+    for (const auto& r : ratios) {
+        const test_mask m = drawn(r.mask);
+        EXPECT_EQ((r.by_row ? vratio : hratio)(m.width, m.height, r.split, m.bits.data()), r.want)
+            << r.mask << " split " << r.split;
+    }
+}
+
 // ---- Logo box search ----------------------------------------------------------------------
 
 // The growth loop as written out: whole passes of the four steps, pixel by pixel, until a
@@ -237,6 +291,60 @@ TEST(LogoBox, GrowthMatchesThePlainLoopAlsoWhenAStepEmptiesTheBox) {
     }
 }
 
+TEST(LogoBox, WorkedValues) {
+    // A corner needs more than region_width * region_height / 150 static pixels (16 for
+    // 48 x 50); the greatest count wins, ties to the lower corner.
+    const int counts[][5] = {
+        {16, 0, 0, 16, -1}, {17, 0, 0, 0, 0}, {16, 17, 17, 0, 1}, {0, 17, 30, 29, 2}};
+    for (const auto& c : counts)
+        EXPECT_EQ(pick_corner(c, 48, 50), c[4]) << c[0] << "," << c[1];
+
+    // Clean-up of a wholly static mask, rows first: 97 rows lose 4 at each end; 20 rows
+    // lose 1, after which the 2 columns at each side of 40 keep their 18 static pixels.
+    for (const auto& c : {std::array<int, 3>{16, 97, 4}, {40, 20, 1}}) { // width, height, rows
+        test_mask m(c[0], c[1], [](int, int) { return true; });
+        clean_edges(m.data(), c[0], c[1]);
+        expect_static(m, [&](int, int y) { return y >= c[2] && y < c[1] - c[2]; });
+    }
+
+    // A block of static pixels (top, bottom, left, right) and single pixels (x, y) in a
+    // region: the quartile box, the box grown with border_black, and the box after the size
+    // test and the default margin of 4, with the mask erased outside it ({} when dropped).
+    // clang-format off
+    const struct { int w, h; edges block; std::vector<std::array<int, 2>> single; int border_black;
+                   edges quartile, grown, fitted; } boxes[] = {
+        {16, 12, {3, 8, 6, 11}, {}, 15, {4, 7, 7, 10}, {3, 8, 6, 11}, {0, 10, 2, 14}},
+        {16, 12, {3, 8, 6, 11}, {}, 0, {4, 7, 7, 10}, {4, 7, 7, 10}, {}},
+        {16, 12, {3, 8, 4, 11}, {}, 15, {4, 7, 6, 9}, {3, 8, 4, 11}, {0, 10, 0, 14}},
+        {16, 12, {3, 8, 6, 10}, {}, 15, {4, 7, 7, 9}, {3, 8, 6, 10}, {}}, // 5 columns
+        {16, 12, {3, 8, 2, 13}, {{15, 0}, {0, 11}, {15, 11}}, 15, {4, 7, 4, 11}, {3, 8, 2, 13}, {0, 10, 0, 14}},
+        // A pixel 15 columns left of the box pulls its left edge out, one 16 columns away not.
+        {48, 12, {3, 8, 30, 35}, {{15, 5}}, 15, {4, 7, 31, 34}, {3, 8, 15, 35}, {0, 10, 11, 39}},
+        {48, 12, {3, 8, 30, 35}, {{14, 5}}, 15, {4, 7, 31, 34}, {3, 8, 30, 35}, {0, 10, 26, 39}}};
+    // clang-format on
+    for (const auto& c : boxes) {
+        SCOPED_TRACE(testing::Message()
+                     << "block at " << c.block[2] << ", border_black " << c.border_black);
+        const auto on = [&](int x, int y) {
+            return (in(y, c.block[0], c.block[1]) && in(x, c.block[2], c.block[3])) ||
+                   std::count(c.single.begin(), c.single.end(), std::array<int, 2>{x, y});
+        };
+        test_mask m(c.w, c.h, on);
+        box grown = quartile_box(m.data(), c.w, c.h), fitted{};
+        EXPECT_EQ(of(grown), c.quartile);
+        EXPECT_TRUE(grow_box(m.data(), c.w, c.h, c.border_black, grown));
+        EXPECT_EQ(of(grown), c.grown);
+        sw.border_black = c.border_black;
+        const bool kept = fit_logo_box(m.data(), c.w, c.h, fitted);
+        sw = Settings{};
+        EXPECT_EQ(kept ? of(fitted) : edges{}, c.fitted);
+        expect_static(m, [&](int x, int y) {
+            return on(x, y) && (!kept || (in(y, fitted.top, fitted.bottom) &&
+                                          in(x, fitted.left, fitted.right)));
+        });
+    }
+}
+
 // ---- Mask mode ------------------------------------------------------------------------------
 
 TEST(MaskMode, BelowThePixelRatioSwitchesAndFillsTheLogoSolid) {
@@ -265,29 +373,6 @@ TEST(MaskMode, BelowThePixelRatioSwitchesAndFillsTheLogoSolid) {
 }
 
 // ---- Report -----------------------------------------------------------------------------
-
-TEST(Report, OnlyTheBestCornerIsReportedTiesToLower) {
-    // 320 x 180 frame: band image 224 x 64, regions 112 x 32; a logo block on region rows
-    // 10-19, columns x0-59, in each corner with an x0 (0: none).
-    const struct {
-        int x0[4], corner_mask;
-        const char* want;
-    } cases[] = {
-        {{0, 0, 0, 0}, 15, ""},
-        {{0, 40, 0, 40}, 15, "delogo=x=244:y=6:w=28:h=18 corner 1\n"},        // NE ties with SE
-        {{0, 40, 30, 0}, 15, "delogo=x=26:y=154:w=38:h=18 corner 2\n"},       // the larger logo
-        {{0, 40, 30, 0}, 1 | 2 | 8, "delogo=x=244:y=6:w=28:h=18 corner 1\n"}, // SW left out
-    };
-    for (const auto& c : cases) {
-        Settings settings;
-        settings.corner_mask = c.corner_mask;
-        const auto samples = make_samples(4, 224, 64, [&](int s, int x, int y) {
-            const int x0 = c.x0[(x >= 112) + 2 * (y >= 32)];
-            return x0 && in(x % 112, x0, 59) && in(y % 32, 10, 19) ? 220 : moving(s, x, y);
-        });
-        EXPECT_EQ(run_analysis(224, 64, 320, 180, samples, settings), c.want);
-    }
-}
 
 TEST(Report, OnlyTheSearchedCornersMustFitTheBandImage) {
     // A 16 x 90 frame: band image 10 x 32, the crop ends at column 6 (dark in every sample),
