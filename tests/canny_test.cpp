@@ -1,5 +1,6 @@
 // Canny edge logo detector: gradient, suppression and hysteresis each against its
-// straightforward version on random images; then the detector's vote over samples.
+// straightforward version on random images; the worked hysteresis thresholds; then the
+// kernel's sizes and weights and the detector's vote over samples.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -256,7 +257,51 @@ TEST(Hysteresis, LongSnakeNeedsNoDeepRecursion) {
     EXPECT_EQ(expected, edges);
 }
 
-TEST_F(CannyLogo, VoteOfTheSamplesAgainstTheThreshold) {
+TEST(Hysteresis, WorkedThresholds) {
+    // A 7 x 3 image whose five inner pixels are candidates of the magnitudes given, thigh 0.8:
+    // the thresholds, and which of the five end as edges (#).
+    // clang-format off
+    const struct { int16_t magnitudes[5]; float tlow; int high, low; const char* edges; } cases[] = {
+        {{0, 0, 5, 0, 0}, 0.3f, 4, 1, "..#.."},  // one candidate: high count 1, high 5 - 1
+        {{0, 0, 0, 0, 0}, 0.3f, 1, 0, "....."},  // no magnitude above 0
+        {{0, 0, 0, 0, 0}, 0.5f, 1, 1, "....."},
+        {{10, 0, 0, 0, 9}, 0.3f, 9, 3, "#...#"}, // 9 equals high: starts an edge
+        {{10, 3, 0, 0, 0}, 0.3f, 9, 3, "#...."}, // 3 equals low: not joined
+        {{10, 4, 0, 0, 0}, 0.3f, 9, 3, "##..."},
+        {{10, 9, 0, 0, 0}, 1.0f, 9, 9, "##..."}}; // low = high: not joined, but starts itself
+    // clang-format on
+    for (const auto& c : cases) {
+        std::vector<int16_t> mag(21, 0);
+        std::vector<uint8_t> supp(21, 255), edges(21), want(21, 255);
+        for (int x = 0; x < 5; ++x) {
+            mag[8 + x] = c.magnitudes[x];
+            supp[8 + x] = 128;
+            want[8 + x] = c.edges[x] == '#' ? 0 : 255;
+        }
+        int high = 0;
+        int16_t low = 0;
+        hysteresis_thresholds(mag.data(), supp.data(), 21, c.tlow, 0.8f, high, low);
+        EXPECT_EQ(std::make_pair(high, int(low)), std::make_pair(c.high, c.low)) << c.edges;
+        apply_hysteresis(mag.data(), supp.data(), 3, 7, edges.data(), c.tlow, 0.8f);
+        EXPECT_EQ(edges, want) << c.edges;
+    }
+}
+
+TEST_F(CannyLogo, KernelSizesWeightsAndTheVoteOfTheSamples) {
+    // 2 ceil(2.5 sigma) + 1 weights of the single-precision sigma; sigma 0: one, 0 / 0.
+    const std::pair<float, int> sizes[] = {{0.3f, 3}, {0.4f, 5},  {1.0f, 7},
+                                           {1.2f, 9}, {2.0f, 11}, {0.0f, 1}};
+    for (const auto& [sigma, want] : sizes) {
+        int size = 0;
+        EXPECT_TRUE(std::isnan(gaussian_kernel(sigma, size)[0]) == (sigma == 0) && size == want)
+            << sigma << ": " << size;
+    }
+    int size = 0;
+    const auto kernel = gaussian_kernel(1.2f, size);
+    const double weights[] = {0.001285, 0.014609, 0.082907, 0.234954, 0.332490}; // outside in
+    for (int i = 0; i < size; ++i)
+        EXPECT_NEAR(kernel[i], weights[std::min(i, size - 1 - i)], 1e-6) << i;
+
     // `steps` samples with a step at column 20 of the region, `flats` flat ones, and one
     // with a step elsewhere that leaves corner 1 out.
     auto samples = [&](int steps, int flats) {
