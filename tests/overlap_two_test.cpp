@@ -1,5 +1,6 @@
 // Two-rectangle cover: the fast side search and the whole cover, fallbacks to one box
-// included, against exhaustive versions on random runs and masks.
+// included, against exhaustive versions on random runs and masks; then the worked T, L
+// and cross-shaped logos.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -170,4 +171,31 @@ TEST(OverlapTwo, CoverMatchesExhaustiveOnRandomMasksAndLeavesThemAlone) {
     }
     EXPECT_GT(splits, 500); // both outcomes exercised
     EXPECT_LT(splits, 2900);
+}
+
+TEST(OverlapTwo, WorkedShapes) {
+    // T, L and cross-shaped logos made of bars (top, bottom, left, right) in a region 32 wide:
+    // the best score of the right, bottom, left and top searches, and the cover.
+    // clang-format off
+    const struct { std::vector<std::array<int, 4>> bars; box lb; int band; std::array<int64_t, 4> scores;
+                   cover want; } cases[] = {
+        {{{2, 4, 2, 20}, {2, 15, 9, 13}}, {2, 15, 2, 20}, 0, {0, 120, 0, 0}, {1, 2, 5, 2, 20, 2, 15, 8, 14}},
+        {{{2, 4, 2, 20}, {2, 15, 9, 13}}, {2, 15, 2, 20}, 4, {0, 120, 0, 0}, {1, 2, 9, 2, 20, 2, 15, 4, 18}},
+        // Right and top tie at 165: the right search wins.
+        {{{2, 15, 2, 5}, {13, 15, 2, 20}}, {1, 16, 1, 21}, 0, {165, 0, 0, 165}, {1, 1, 16, 1, 6, 12, 16, 1, 21}},
+        {{{2, 15, 2, 5}, {13, 15, 2, 20}}, {1, 16, 1, 21}, 4, {165, 0, 0, 165}, {1, 1, 16, 1, 10, 8, 16, 1, 21}},
+        {{{6, 9, 2, 21}, {2, 15, 10, 13}}, {2, 15, 2, 21}, 0, {56, 70, 56, 42}, {1, 2, 10, 2, 21, 2, 15, 9, 14}}};
+    // clang-format on
+    for (const auto& c : cases) {
+        const test_mask m(32, 18, [&](int x, int y) {
+            return std::any_of(c.bars.begin(), c.bars.end(), [&](const std::array<int, 4>& r) {
+                return y >= r[0] && y <= r[1] && x >= r[2] && x <= r[3];
+            });
+        });
+        const auto sides = all_sides(m, c.lb, fast_side);
+        EXPECT_EQ((std::array<int64_t, 4>{sides[0].score, sides[1].score, sides[2].score,
+                                          sides[3].score}),
+                  c.scores);
+        EXPECT_EQ(run_cover(m, c.lb, c.band), c.want) << c.lb.right << " " << c.band;
+    }
 }
