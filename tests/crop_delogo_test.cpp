@@ -299,12 +299,15 @@ TEST(LogoBox, WorkedValues) {
     for (const auto& c : counts)
         EXPECT_EQ(pick_corner(c, 48, 50), c[4]) << c[0] << "," << c[1];
 
-    // Clean-up of a wholly static mask, rows first: 97 rows lose 4 at each end; 20 rows
-    // lose 1, after which the 2 columns at each side of 40 keep their 18 static pixels.
-    for (const auto& c : {std::array<int, 3>{16, 97, 4}, {40, 20, 1}}) { // width, height, rows
+    // Clean-up of a wholly static mask (width, height, rows and columns erased at each end),
+    // rows first: 97 rows lose 4 at each end, 19 none; 40 columns lose 2 at each side,
+    // unless the rows erased before leave them only 18 of 20 static pixels.
+    for (const auto& c : {std::array<int, 4>{16, 97, 4, 0}, {40, 19, 0, 2}, {40, 20, 1, 0}}) {
         test_mask m(c[0], c[1], [](int, int) { return true; });
         clean_edges(m.data(), c[0], c[1]);
-        expect_static(m, [&](int, int y) { return y >= c[2] && y < c[1] - c[2]; });
+        expect_static(m, [&](int x, int y) {
+            return in(y, c[2], c[1] - 1 - c[2]) && in(x, c[3], c[0] - 1 - c[3]);
+        });
     }
 
     // A block of static pixels (top, bottom, left, right) and single pixels (x, y) in a
