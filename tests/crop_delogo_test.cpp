@@ -379,6 +379,16 @@ TEST(MaskMode, BelowThePixelRatioSwitchesAndFillsTheLogoSolid) {
 
 // ---- Report -----------------------------------------------------------------------------
 
+TEST(Report, OnlyTheBestCornerIsReported) {
+    // 320 x 180 frame: band image 224 x 64, regions 112 x 32; logo blocks on region rows
+    // 10-19 in NE (columns 40-59) and, larger, in SW (columns 30-59): SW alone is reported.
+    const auto samples = make_samples(4, 224, 64, [](int s, int x, int y) {
+        const int x0 = x >= 112 ? (y < 32 ? 40 : 0) : (y >= 32 ? 30 : 0);
+        return x0 && in(x % 112, x0, 59) && in(y % 32, 10, 19) ? 220 : moving(s, x, y);
+    });
+    EXPECT_EQ(run_analysis(224, 64, 320, 180, samples), "delogo=x=26:y=154:w=38:h=18 corner 2\n");
+}
+
 TEST(Report, OnlyTheSearchedCornersMustFitTheBandImage) {
     // A 16 x 90 frame: band image 10 x 32, the crop ends at column 6 (dark in every sample),
     // so the regions are 8 wide: NW and SW fit, NE and SE would start at column -2.
