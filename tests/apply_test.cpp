@@ -317,10 +317,10 @@ TEST(ApplyRun, FieldsAndDepthKept) {
     const struct {
         const char *name, *make, *stream, *frame;
     } rows[] = {
-        {"MPEG-2, top field first", "-c:v mpeg2video -flags +ildct+ilme -top 1 -c:a mp2 i.ts",
+        {"MPEG-2, top field first", "-c:v mpeg2video -flags +ildct+ilme -vf setfield=tff -c:a mp2 i.ts",
          "yuv420p,tt", "1,1"},
         // Its stream flag says top field first: only the frames tell.
-        {"H.264, bottom field first", "-c:v libx264 -g 10 -flags +ildct+ilme -top 0 -c:a aac i.mp4",
+        {"H.264, bottom field first", "-c:v libx264 -g 10 -flags +ildct+ilme -vf setfield=bff -c:a aac i.mp4",
          "yuv420p,bb", "1,0"},
         {"10-bit HEVC",
          "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error -c:a aac "
@@ -354,7 +354,7 @@ TEST(ApplyRun, FieldsAndDepthKept) {
 // What delogo-apply writes, refuses and removes. Each row runs `script` in a directory
 // holding in.mkv and what `setup` made, and its exit status is delogo-apply's; $A is
 // delogo-apply, and "$S $A" runs it with a stand-in for ffmpeg first in PATH: while the
-// file `hold` exists the stand-in writes into the temporary it was given, touches
+// file `hold` exists the stand-in writes into the file it was given (not a pipe), touches
 // `started` and waits (then runs the real ffmpeg), so that a row can act while ffmpeg runs.
 TEST(ApplyRun, FilesNeverLost) {
     const std::string root = fresh_dir("apply_safety");
@@ -362,7 +362,8 @@ TEST(ApplyRun, FilesNeverLost) {
     const std::string ffmpeg = run_command("command -v ffmpeg", root).out;
     fs::create_directories(root + "/bin");
     write_file(root + "/bin/ffmpeg",
-               "#!/bin/sh\nfor last; do :; done\nif [ -e hold ]; then echo partial > \"$last\"; "
+               "#!/bin/sh\nfor last; do :; done\nif [ -e hold ]; then case $last in pipe:*) ;; "
+               "*) echo partial > \"$last\";; esac; "
                "touch started; while [ -e hold ]; do sleep 0.05; done; fi\nexec " +
                    ffmpeg.substr(0, ffmpeg.size() - 1) + " \"$@\"\n");
     fs::permissions(root + "/bin/ffmpeg", fs::perms::owner_all);

@@ -23,6 +23,7 @@ extern "C" {
 #include "apply/encoder_args.h"
 #include "apply/ffmpeg_run.h"
 #include "apply/filter_chain.h"
+#include "apply/frame_restorer.h"
 #include "apply/input_streams.h"
 #include "apply/logo_file.h"
 #include "apply/model_detector.h"
@@ -242,7 +243,8 @@ int main(int argc, char** argv) {
     if (!options.dry_run && !found_in_path("ffmpeg"))
         return fail("ffmpeg not found: install Debian's ffmpeg package");
     std::vector<input_stream> streams;
-    const std::string unreadable = read_input_streams(options.input, streams);
+    int64_t input_start_us = 0;
+    const std::string unreadable = read_input_streams(options.input, streams, &input_start_us);
     if (!unreadable.empty()) return fail("cannot read " + options.input + ": " + unreadable);
     const std::string encoder_name =
         options.custom_encoder ? word_after(options.encoder, {"-c:v", "-vcodec", "-codec:v"})
@@ -278,10 +280,32 @@ int main(int argc, char** argv) {
         note("nothing to clean in " + options.input + "; nothing written");
         return 0;
     }
-    const bool mask_mode = with_logo && result.has_mask;
+    // The model's logo is restored in-process unless FFmpeg's filters are asked for.
+    // -m asks for FFmpeg's removelogo by name: its mask is a filter's.
+    const bool restoring =
+        with_logo && model_found &&
+        (options.filter == "restore" || (options.filter.empty() && !mask_asked));
+    const bool mask_mode = with_logo && result.has_mask && !restoring;
     if (mask_mode && !mask_asked && !options.force && exists(mask_path))
         return fail("the mask " + mask_path + " exists (--force replaces it)");
 
+    const AVPixelFormat input_format = av_get_pix_fmt(result.pix_fmt.c_str());
+    const AVPixelFormat coded_format =
+        output_format(input_format, options.custom_encoder, options.encoder);
+    AVFieldOrder field_order = AV_FIELD_UNKNOWN;
+    input_stream video;
+    for (const input_stream& s : streams)
+        if (s.index == result.video_stream) video = s;
+    field_order = video.field_order;
+    int ax, ay, bx, by;
+    chroma_steps(input_format, ax, ay);
+    chroma_steps(coded_format, bx, by);
+    const int align_x = std::max(ax, bx);
+    // An interlaced picture's rows alternate between its two fields (its chroma rows too):
+    // an edge moved by an odd number of them would swap the fields.
+    const bool interlaced = field_order == AV_FIELD_TT || field_order == AV_FIELD_BB;
+    const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
+    const frame_rect picture = kept_picture(result, align_x, align_y);
     // From here on files of this run exist: every way out removes the unfinished ones.
     interrupt_guard guard;
     if (!saved_logo.empty() && model_found) {
@@ -296,27 +320,16 @@ int main(int argc, char** argv) {
     if (!preview.empty()) {
         temporary_file file;
         if (!file.create(preview, error)) return fail(error);
-        if (write_preview(options.input, result, file.path(), preview) != 0) return 1;
+        const preview_restoration shown{&logo, picture, interlaced};
+        if (write_preview(options.input, result, file.path(), preview,
+                          restoring ? &shown : nullptr) != 0)
+            return 1;
         if (interrupt_signal()) return interrupted(interrupt_signal(), preview);
         if (!put_in_place(file, options.force)) return 1;
     }
 
-    const AVPixelFormat input_format = av_get_pix_fmt(result.pix_fmt.c_str());
-    const AVPixelFormat coded_format =
-        output_format(input_format, options.custom_encoder, options.encoder);
-    AVFieldOrder field_order = AV_FIELD_UNKNOWN;
-    for (const input_stream& s : streams)
-        if (s.index == result.video_stream) field_order = s.field_order;
-    int ax, ay, bx, by;
-    chroma_steps(input_format, ax, ay);
-    chroma_steps(coded_format, bx, by);
-    const int align_x = std::max(ax, bx);
-    // An interlaced picture's rows alternate between its two fields (its chroma rows too):
-    // an edge moved by an odd number of them would swap the fields.
-    const bool interlaced = field_order == AV_FIELD_TT || field_order == AV_FIELD_BB;
-    const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
-    const frame_rect picture = kept_picture(result, align_x, align_y);
-    const logo_work work = place_logo(result, picture, with_logo, align_x, align_y);
+    const logo_work work =
+        place_logo(result, picture, with_logo && !restoring, align_x, align_y);
 
     temporary_file mask;
     if (work.mask) {
@@ -330,9 +343,29 @@ int main(int argc, char** argv) {
     for (const std::string& line : plan.notes)
         note(line);
     auto chain = [&](const std::string& mask_file) {
-        return filter_chain(result, work, mask_file);
+        std::string c = filter_chain(result, work, mask_file);
+        // Raw frames carry no field order: the encoder is told it again.
+        if (restoring && interlaced)
+            c = std::string(field_order == AV_FIELD_TT ? "setfield=tff" : "setfield=bff") +
+                (c.empty() ? "" : "," + c);
+        return c;
+    };
+    auto restored_command = [&](const std::string& out, bool overwrite, int64_t start_us) {
+        std::vector<std::string> encoder =
+            colour_arguments(video.range, video.matrix, video.primaries, video.transfer);
+        encoder.insert(encoder.end(), encoder_args.begin(), encoder_args.end());
+        return restoring_command(options.input, stream_args, chain(""), encoder, overwrite, out,
+                                 start_us);
     };
 
+    if (options.dry_run && restoring) {
+        // Two commands, the frames passing through delogo-apply between them.
+        printf("%s\n%s\n", shell_line(decoder_command(options.input, result.video_stream)).c_str(),
+               shell_line(restored_command(output, options.force, 0)).c_str());
+        note("the logo is restored between these two commands: the first's frames go through "
+             "delogo-apply to the second (its -itsoffset then is where they start)");
+        return 0;
+    }
     if (options.dry_run) {
         // The printed command reads the mask: it is written, under its own name.
         if (work.mask && !put_in_place(mask, options.force)) return 1;
@@ -348,10 +381,26 @@ int main(int argc, char** argv) {
     if (interrupt_signal()) return interrupted(interrupt_signal(), output);
     // ffmpeg overwrites only the empty temporary made for it, and reads the mask from its
     // temporary: nothing is in place until it has finished.
-    const std::vector<std::string> command = ffmpeg_command(
-        options.input, stream_args, chain(mask.path()), encoder_args, true, cleaned.path());
     int signal_number = 0;
-    switch (run_ffmpeg(command, result.duration_us, signal_number)) {
+    ffmpeg_end end;
+    if (restoring) {
+        const change_maker make_change = [&](const frame_layout& layout, std::string& failure) {
+            auto plan = std::make_shared<restoration>();
+            failure = plan_for(logo, picture, layout, interlaced, *plan);
+            return failure.empty() ? restoring_change(plan) : frame_change();
+        };
+        end = run_restoring(
+            decoder_command(options.input, result.video_stream),
+            [&](int64_t start_us) {
+                return restored_command(cleaned.path(), true, start_us - input_start_us);
+            },
+            make_change, result.duration_us, signal_number);
+    } else {
+        end = run_ffmpeg(ffmpeg_command(options.input, stream_args, chain(mask.path()),
+                                        encoder_args, true, cleaned.path()),
+                         result.duration_us, signal_number);
+    }
+    switch (end) {
     case ffmpeg_end::done:
         break;
     case ffmpeg_end::not_found:

@@ -24,7 +24,8 @@ enum : int {
     OPT_HELP,
     OPT_DETECTOR,
     OPT_SAVE_LOGO,
-    OPT_LOGO
+    OPT_LOGO,
+    OPT_FILTER
 };
 
 std::vector<option> long_option_table() {
@@ -39,6 +40,7 @@ std::vector<option> long_option_table() {
     table.push_back({"detector", required_argument, nullptr, OPT_DETECTOR});
     table.push_back({"save-logo", required_argument, nullptr, OPT_SAVE_LOGO});
     table.push_back({"logo", required_argument, nullptr, OPT_LOGO});
+    table.push_back({"filter", required_argument, nullptr, OPT_FILTER});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
 }
@@ -77,6 +79,13 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
             out.detector = optarg;
             if (out.detector != "model" && out.detector != "static" && out.detector != "edges") {
                 error = "--detector takes model, static or edges";
+                return apply_parse::bad;
+            }
+            break;
+        case OPT_FILTER:
+            out.filter = optarg;
+            if (out.filter != "restore" && out.filter != "ffmpeg") {
+                error = "--filter takes restore or ffmpeg";
                 return apply_parse::bad;
             }
             break;
@@ -160,6 +169,10 @@ void apply_usage() {
           "\t                      pixels) or edges (delogo's -y)\n"
           "\t--save-logo FILE.png  write the logo model (colour and opacity, frame-sized)\n"
           "\t--logo FILE.png       apply a saved logo model instead of estimating one\n"
+          "\t--filter NAME         how the logo is removed: restore (default: the picture\n"
+          "\t                      under it given back, from the logo model) or ffmpeg\n"
+          "\t                      (FFmpeg's delogo, or with -m its removelogo filter;\n"
+          "\t                      the default with -m)\n"
           "\t-?,--help             show this text\n"
           "A \"--\" before INPUT ends the options. The words after the \"--\" that follows\n"
           "OUTPUT replace the encoder options (default: -c:v libx264 -crf 18 -preset\n"

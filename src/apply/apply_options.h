@@ -18,6 +18,7 @@ struct apply_options {
     std::string detector = "model";   // --detector: model, static or edges (-y)
     std::string save_logo;            // --save-logo FILE.png ("" when not asked)
     std::string logo;                 // --logo FILE.png: a saved model instead of estimating
+    std::string filter;               // --filter: restore, ffmpeg, or "" (restore; -m: ffmpeg)
     bool custom_encoder = false;      // the ffmpeg options' "--" was given
     std::vector<std::string> encoder; // the words after it
 };

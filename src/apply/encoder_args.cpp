@@ -67,3 +67,19 @@ std::vector<std::string> encoder_arguments(AVPixelFormat input, AVFieldOrder fie
     }
     return a;
 }
+
+std::vector<std::string> colour_arguments(AVColorRange range, AVColorSpace matrix,
+                                          AVColorPrimaries primaries,
+                                          AVColorTransferCharacteristic transfer) {
+    std::vector<std::string> a;
+    auto add = [&](const char* option, const char* name) {
+        if (name && strcmp(name, "unknown") != 0 && strcmp(name, "unspecified") != 0)
+            a.insert(a.end(), {option, name});
+    };
+    if (range != AVCOL_RANGE_UNSPECIFIED) add("-color_range", av_color_range_name(range));
+    if (matrix != AVCOL_SPC_UNSPECIFIED) add("-colorspace", av_color_space_name(matrix));
+    if (primaries != AVCOL_PRI_UNSPECIFIED)
+        add("-color_primaries", av_color_primaries_name(primaries));
+    if (transfer != AVCOL_TRC_UNSPECIFIED) add("-color_trc", av_color_transfer_name(transfer));
+    return a;
+}

@@ -36,3 +36,9 @@ AVPixelFormat output_format(AVPixelFormat input, bool custom_encoder,
 std::vector<std::string> encoder_arguments(AVPixelFormat input, AVFieldOrder field_order,
                                            bool custom_encoder,
                                            const std::vector<std::string>& words);
+
+// The video's colour description as ffmpeg output options ("-color_range tv -colorspace
+// bt709 ..."), the parts that are known: raw frames carry none of it to the encoder.
+std::vector<std::string> colour_arguments(AVColorRange range, AVColorSpace matrix,
+                                          AVColorPrimaries primaries,
+                                          AVColorTransferCharacteristic transfer);

@@ -31,7 +31,8 @@ AVFieldOrder first_frame_fields(AVFormatContext* fmt, int index, const AVCodec* 
 
 } // namespace
 
-std::string read_input_streams(const std::string& path, std::vector<input_stream>& out) {
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
+                               int64_t* start_us) {
     out.clear();
     // The probe's warnings would come before the analysis says anything; the analysis
     // opens the same file and tells what is wrong with it.
@@ -59,10 +60,16 @@ std::string read_input_streams(const std::string& path, std::vector<input_stream
         s.type = st->codecpar->codec_type;
         s.codec = st->codecpar->codec_id;
         s.cover = (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-        if (s.type == AVMEDIA_TYPE_VIDEO)
+        if (s.type == AVMEDIA_TYPE_VIDEO) {
             s.pix_fmt = static_cast<AVPixelFormat>(st->codecpar->format);
+            s.range = st->codecpar->color_range;
+            s.matrix = st->codecpar->color_space;
+            s.primaries = st->codecpar->color_primaries;
+            s.transfer = st->codecpar->color_trc;
+        }
         if (s.index == video) s.field_order = fields;
         out.push_back(s);
     }
+    if (start_us) *start_us = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;
     return "";
 }

@@ -3,6 +3,7 @@
 // libavformat and libavcodec on an opening of its own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct input_stream {
     // Video: AV_FIELD_TT or AV_FIELD_BB for interlaced frames (top or bottom field first),
     // AV_FIELD_PROGRESSIVE, or AV_FIELD_UNKNOWN.
     AVFieldOrder field_order = AV_FIELD_UNKNOWN;
+    // Video: how its colours are to be read, as the container or the codec tells.
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+    AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+    AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+    AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
 };
 
 // The streams of `path` in container order, probed as FFmpeg probes them
@@ -27,4 +33,6 @@ struct input_stream {
 // is that of its first decoded frame: the stream's own flag is not to be trusted (H.264
 // reports a bottom-field-first stream as top field first). "" or why the file cannot be
 // read; FFmpeg's own messages are kept quiet, the analysis that follows reports them.
-std::string read_input_streams(const std::string& path, std::vector<input_stream>& out);
+// `start_us` (when given) receives the file's start as FFmpeg computes it, microseconds.
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
+                               int64_t* start_us = nullptr);

@@ -16,6 +16,7 @@ extern "C" {
 #include "analysis/mask_bits.h"
 #include "analysis/picture_writers.h"
 #include "apply/filter_chain.h"
+#include "apply/frame_restorer.h"
 #include "video/key_frames.h"
 
 namespace {
@@ -26,18 +27,8 @@ struct rgb_picture {
     std::vector<uint8_t> pixels; // 3 bytes a pixel, rows of 3 * width bytes
 };
 
-// The key frame at or before the middle of the file, in RGB. 0 or FFmpeg's error code.
-int decode_middle_frame(const std::string& input, rgb_picture& out) {
-    video_input in;
-    int ret = open_video(input.c_str(), nullptr, false, in);
-    if (ret < 0) return ret;
-    if (known_duration(in) > 0) seek_to_pass(in, 1, 1);
-    frame_ptr frame(av_frame_alloc());
-    packet_ptr packet(av_packet_alloc());
-    if (!frame || !packet) return AVERROR(ENOMEM);
-    int code = 0;
-    if (read_key_frame(in, packet.get(), frame.get(), code) != pass_end::captured)
-        return code < 0 ? code : AVERROR_INVALIDDATA;
+// A decoded frame in RGB.
+int to_rgb(const AVFrame* frame, rgb_picture& out) {
     out.width = frame->width;
     out.height = frame->height;
     sws_ptr sws(sws_getContext(
@@ -49,6 +40,37 @@ int decode_middle_frame(const std::string& input, rgb_picture& out) {
     const int strides[1] = {3 * out.width};
     sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
     return 0;
+}
+
+// The key frame at or before the middle of the file, in RGB, and with `restoring` (when
+// set) the same frame restored. 0, FFmpeg's error code, or 1 after a message.
+int decode_middle_frame(const std::string& input, const preview_restoration* restoring,
+                        rgb_picture& out, rgb_picture& restored) {
+    video_input in;
+    int ret = open_video(input.c_str(), nullptr, false, in);
+    if (ret < 0) return ret;
+    if (known_duration(in) > 0) seek_to_pass(in, 1, 1);
+    frame_ptr frame(av_frame_alloc());
+    packet_ptr packet(av_packet_alloc());
+    if (!frame || !packet) return AVERROR(ENOMEM);
+    int code = 0;
+    if (read_key_frame(in, packet.get(), frame.get(), code) != pass_end::captured)
+        return code < 0 ? code : AVERROR_INVALIDDATA;
+    if ((ret = to_rgb(frame.get(), out)) < 0 || !restoring) return ret;
+    if ((ret = av_frame_make_writable(frame.get())) < 0) return ret;
+    const frame_layout layout = layout_for(frame->format, frame->width, frame->height);
+    auto plan = std::make_shared<restoration>();
+    const std::string error =
+        plan_for(*restoring->logo, restoring->picture, layout, restoring->interlaced, *plan);
+    if (!error.empty()) {
+        fprintf(stderr, "delogo-apply: cannot restore the preview frame: %s\n", error.c_str());
+        return 1;
+    }
+    plane_data planes[3];
+    for (int k = 0; k < plan->planes; ++k)
+        planes[k] = plane_data{frame->data[k], frame->linesize[k]};
+    restore_frame(*plan, planes);
+    return to_rgb(frame.get(), restored);
 }
 
 void put_pixel(rgb_picture& p, int x, int y, const uint8_t colour[3]) {
@@ -85,9 +107,11 @@ void draw_mask_outline(rgb_picture& p, const analysis_result& r, const uint8_t c
 } // namespace
 
 int write_preview(const std::string& input, const analysis_result& result,
-                  const std::string& png_path, const std::string& name) {
-    rgb_picture picture;
-    const int decoded = decode_middle_frame(input, picture);
+                  const std::string& png_path, const std::string& name,
+                  const preview_restoration* restoring) {
+    rgb_picture picture, restored;
+    const int decoded = decode_middle_frame(input, restoring, picture, restored);
+    if (decoded == 1) return 1;
     if (decoded < 0) {
         char text[64] = {0};
         av_strerror(decoded, text, sizeof text);
@@ -99,6 +123,19 @@ int write_preview(const std::string& input, const analysis_result& result,
     for (int i = 0; i < result.logo_count && i < 2; ++i)
         draw_rect(picture, result.logos[i], red);
     if (result.has_mask) draw_mask_outline(picture, result, red);
+    if (restoring) {
+        // Side by side: the frame as it is, with what was found drawn on it, and restored.
+        rgb_picture both;
+        both.width = 2 * picture.width;
+        both.height = picture.height;
+        both.pixels.resize(size_t(both.width) * both.height * 3);
+        const size_t row = size_t(picture.width) * 3;
+        for (int y = 0; y < picture.height; ++y) {
+            memcpy(&both.pixels[2 * row * y], &picture.pixels[row * y], row);
+            memcpy(&both.pixels[2 * row * y + row], &restored.pixels[row * y], row);
+        }
+        picture = std::move(both);
+    }
     const int written =
         save_rgb_png(png_path.c_str(), picture.width, picture.height, picture.pixels.data());
     if (written != 0) {

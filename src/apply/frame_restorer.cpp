@@ -1,0 +1,40 @@
+// Checks a pixel format against the model and hands FFmpeg's planes to the restoration.
+#include "apply/frame_restorer.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+std::string plan_for(const frame_logo& logo, const frame_rect& picture, const frame_layout& layout,
+                     bool interlaced, restoration& out) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(layout.format));
+    const std::string name = d ? d->name : "unknown";
+    if (layout.width != logo.width || layout.height != logo.height)
+        return "the frames are " + std::to_string(layout.width) + "x" +
+               std::to_string(layout.height) + ", the logo model " + std::to_string(logo.width) +
+               "x" + std::to_string(logo.height);
+    const bool planar_yuv = d && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL |
+                                              AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_HWACCEL |
+                                              AV_PIX_FMT_FLAG_FLOAT)) &&
+                            (d->flags & AV_PIX_FMT_FLAG_PLANAR || d->nb_components == 1) &&
+                            (layout.planes == 1 || layout.planes == 3) &&
+                            d->comp[0].shift == 0 && d->comp[0].depth >= 8 &&
+                            d->comp[0].depth <= 16 &&
+                            d->comp[0].step == (d->comp[0].depth > 8 ? 2 : 1);
+    const bool own_order = !(d && (d->flags & AV_PIX_FMT_FLAG_BE)) || layout.depth <= 8;
+    if (!planar_yuv || !own_order) return "pictures in " + name + " cannot be restored";
+    if (layout.planes == 3 && (layout.shift_x != logo.shift_x || layout.shift_y != logo.shift_y))
+        return "the frames' chroma (" + name + ") is not the logo model's";
+    out = plan_restoration(logo, picture, layout.planes, layout.depth, interlaced);
+    return "";
+}
+
+frame_change restoring_change(std::shared_ptr<const restoration> plan) {
+    presence_state presence;
+    return [plan, presence](uint8_t* planes[4], const int strides[4]) mutable {
+        plane_data frame[3];
+        for (int k = 0; k < plan->planes; ++k)
+            frame[k] = plane_data{planes[k], strides[k]};
+        if (presence.update(logo_evidence(*plan, frame))) restore_frame(*plan, frame);
+    };
+}
