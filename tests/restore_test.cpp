@@ -192,6 +192,7 @@ TEST(Restore, FramesWithoutTheLogoAreLeftAlone) {
     } frames[] = {{&shown, true}, {&plain, false}, {&flat, false}, {&plain, false},
                   {&shown, true}, {&flat, true},   {&shown, true}};
     for (const auto& f : frames) {
+        SCOPED_TRACE("frame " + std::to_string(&f - frames));
         picture p = *f.frame;
         p.run(r, true, &state);
         EXPECT_EQ(state.present, f.present);

@@ -21,6 +21,7 @@
 
 #include "apply/filter_chain.h"
 #include "apply/output_files.h"
+#include "video/av_ptr.h"
 
 extern char** environ;
 
@@ -116,7 +117,7 @@ std::vector<std::string> decoder_command(const std::string& input, int video) {
             "error",        "-noautorotate",    "-copyts",      "-i",  file_url(input),
             "-map",         "0:" + std::to_string(video),       "-c:v",
             "rawvideo",     "-fps_mode",        "passthrough",  "-enc_time_base:v",
-            "-1",           "-f",               "nut",          "pipe:1"};
+            demuxer_time_base_word(),           "-f",           "nut",  "pipe:1"};
 }
 
 std::vector<std::string> restoring_command(const std::string& input,

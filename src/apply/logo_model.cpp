@@ -303,6 +303,8 @@ constexpr double spread_rank = 0.7;
 constexpr int least_part = 30;
 constexpr int grow = 3;
 constexpr float colour_alpha = 0.15f; // opacities below it give no colour reading
+constexpr float own_colour_alpha = 0.6f; // from it on a pixel's colour is its own reading
+constexpr float opaque_b = 0.1f;         // 1 - opacity below it: a clearly opaque pixel
 constexpr float presence_score = 0.15f;
 // The median presence score a logo reaches: 0.48 to 0.97 for the logos of scripts/bench-model,
 // 0.001 for the stretches of programme that dip in spread.
@@ -406,9 +408,14 @@ void plane_model(const plane_samples& p, const std::vector<uint8_t>& take,
         }
         for (float& v : guide)
             v /= top;
+        const field raw = b;
         b = guided(guide, b, g, 2, 1e-3f);
+        // The smoothing would thin an opaque stroke of two or three pixels into a
+        // translucent one: where a pixel alone is clearly opaque, it stays so.
         for (size_t i = 0; i < g.size(); ++i)
-            b[i] = support[i] ? std::clamp(b[i], 0.0f, 1.0f) : 1.0f;
+            b[i] = support[i] ? std::clamp(raw[i] < opaque_b ? std::min(b[i], raw[i]) : b[i],
+                                           0.0f, 1.0f)
+                              : 1.0f;
     }
     field reading(g.size(), 0.0f);
     std::vector<uint8_t> valid(g.size(), 0);
@@ -420,6 +427,10 @@ void plane_model(const plane_samples& p, const std::vector<uint8_t>& take,
         }
     }
     colour = masked_median(reading, valid, support, g, 3);
+    // The median steadies faint pixels' colour; an opaque logo's own pattern (a black
+    // outline around white letters) is read where it is strong, pixel by pixel.
+    for (size_t i = 0; i < g.size(); ++i)
+        if (valid[i] && 1.0f - b[i] >= own_colour_alpha) colour[i] = reading[i];
 }
 
 } // namespace

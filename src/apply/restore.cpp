@@ -9,16 +9,15 @@ namespace {
 
 // Opacities below this are taken as no logo at all (the model's 1/255 steps round to 0).
 constexpr float no_alpha = 1.0f / 512;
-// Pairs across the outline differ by at least this much opacity.
-constexpr float outline_step = 0.1f;
-// Fewer votes than this tell nothing about a frame.
-constexpr int least_votes = 16;
-// A pixel or pair fitting both ways within this many levels (8-bit) does not vote.
-constexpr float undecided = 1.0f;
-// The picture just outside the outline counts as flat within this many levels (8-bit).
-constexpr float flat_outside = 6.0f;
 // Undone samples this far (8-bit levels) beyond black or white cannot be a picture's.
 constexpr float out_of_range = 24.0f;
+// A frame with more than this share of its undone pixels out of range has no logo.
+constexpr double impossible_share = 0.25;
+// The high-pass: a pixel less the mean of the (2 r + 1)^2 square around it.
+constexpr int high_pass_radius = 3;
+// The logo's expected signal must reach this many levels (8-bit, root mean square) for a
+// frame to tell anything: a picture the logo's colour hides it.
+constexpr double least_signal = 1.0;
 // How far a fill looks for restored picture along each direction, pixels.
 constexpr int farthest_source = 96;
 
@@ -160,49 +159,65 @@ void restore_plane(const plane_restoration& p, const plane_data& d, float max_va
     }
 }
 
+// The mean of the (2 r + 1)^2 square around each pixel of a w x h field, the square cut to
+// the field.
+std::vector<float> box_mean(const std::vector<float>& f, int w, int h, int r) {
+    std::vector<double> sum(size_t(w + 1) * (h + 1), 0.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            sum[size_t(y + 1) * (w + 1) + x + 1] = f[size_t(y) * w + x] +
+                                                   sum[size_t(y) * (w + 1) + x + 1] +
+                                                   sum[size_t(y + 1) * (w + 1) + x] -
+                                                   sum[size_t(y) * (w + 1) + x];
+    std::vector<float> out(f.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int x0 = std::max(0, x - r), x1 = std::min(w, x + r + 1);
+            const int y0 = std::max(0, y - r), y1 = std::min(h, y + r + 1);
+            const double total = sum[size_t(y1) * (w + 1) + x1] - sum[size_t(y0) * (w + 1) + x1] -
+                                 sum[size_t(y1) * (w + 1) + x0] + sum[size_t(y0) * (w + 1) + x0];
+            out[size_t(y) * w + x] = float(total / double((x1 - x0) * (y1 - y0)));
+        }
+    return out;
+}
+
 template <typename T> double evidence(const restoration& r, const plane_data& d) {
     const plane_restoration& p = r.plane[0];
-    if (p.w <= 0) return 1.0;
+    if (p.w <= 0 || r.support.empty()) return cannot_tell;
     std::vector<float> observed, restored;
     read_plane<T>(p, d, float(r.max_value), observed, restored);
-    const float scale = float(r.max_value + 1) / 256.0f;
-    // Each pair and each opaque pixel votes for the logo when the frame fits it better
-    // with the logo than without; what fits both alike (a flat picture the logo's colour,
-    // a sharp texture) does not vote. Votes, not sums: a few strong edges of the picture
-    // cannot outvote the many small ones of the logo.
-    int with = 0, without = 0;
-    auto vote = [&](float fits_logo, float fits_picture) {
-        if (std::fabs(fits_logo - fits_picture) <= undecided * scale) return;
-        (fits_logo < fits_picture ? with : without) += 1;
-    };
-    for (size_t k = 0; k < r.pair_a.size(); ++k) {
-        const size_t a = size_t(r.pair_a[k]), b = size_t(r.pair_b[k]), c = size_t(r.pair_c[k]);
-        // Where the picture has an edge of its own just outside the outline it may run on
-        // under the logo, and the outline tells nothing (a black and white pattern would
-        // outvote the logo).
-        if (std::fabs(observed[c] - observed[a]) > flat_outside * scale) continue;
-        // With the logo, its outline is gone once undone; without, the frame had none.
-        vote(std::fabs(restored[a] - restored[b]), std::fabs(observed[a] - observed[b]));
-    }
-    // Undone, a picture that had no logo comes out below black (or above white) wherever it
-    // was darker (lighter) than the logo's share: no picture has such samples, so each
-    // such pixel votes against the logo, whatever the texture.
-    const float margin = out_of_range * scale;
+    const double scale = double(r.max_value + 1) / 256.0;
+    // Undone, a picture that had no logo comes out below black (or above white) wherever
+    // it was darker (lighter) than the logo's share: no picture has such samples.
+    const float margin = float(out_of_range * scale);
+    size_t impossible = 0;
     for (int i : r.undone) {
         const float u = observed[size_t(i)] * p.gain[size_t(i)] - p.offset[size_t(i)];
-        if (u < -margin || u > float(r.max_value) + margin) without += 1;
+        impossible += u < -margin || u > float(r.max_value) + margin;
     }
-    for (size_t j = 0; j < r.opaque.size(); ++j) {
-        // With the logo, an opaque pixel shows its colour; without, it continues the
-        // picture around it.
-        const size_t k = size_t(r.opaque[j]), i = size_t(p.filled[k]);
-        float around = 0;
-        for (int s = p.first_source[k]; s < p.first_source[k + 1]; ++s)
-            around += p.weight[size_t(s)] * observed[size_t(p.source[size_t(s)])];
-        vote(std::fabs(observed[i] - r.opaque_colour[j]), std::fabs(observed[i] - around));
+    if (double(impossible) > impossible_share * double(r.undone.size())) return 2.0;
+    // The logo adds alpha (colour - picture): in the high-pass, about hp(alpha colour) -
+    // hp(alpha) times the picture's local mean. The frame's high-pass is held against
+    // that: a picture's own texture does not follow the logo's shape, the logo does.
+    const std::vector<float> mean = box_mean(observed, p.w, p.h, high_pass_radius);
+    const size_t n = r.support.size();
+    double sh = 0, ss = 0, shh = 0, sss = 0, shs = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t i = size_t(r.support[k]);
+        const double h = observed[i] - mean[i];
+        const double e = r.hp_alpha_colour[k] * scale - r.hp_alpha[k] * mean[i];
+        sh += h;
+        ss += e;
+        shh += h * h;
+        sss += e * e;
+        shs += h * e;
     }
-    if (with + without < least_votes) return 1.0;
-    return 2.0 * without / (with + without);
+    const double vh = shh - sh * sh / double(n), ve = sss - ss * ss / double(n);
+    if (ve < least_signal * least_signal * scale * scale * double(n) || vh <= 0)
+        return cannot_tell;
+    const double correlation = (shs - sh * ss / double(n)) / std::sqrt(vh * ve);
+    // 0 for a perfect match, 1 for none, 2 for the logo's negative.
+    return 1.0 - correlation;
 }
 
 } // namespace
@@ -230,44 +245,34 @@ restoration plan_restoration(const frame_logo& logo, const frame_rect& picture, 
         if (g.alpha == nullptr || size_t(g.width) * g.height == 0) continue;
         r.plane[k] = plan_plane(g, scale, interlaced);
     }
-    // The presence test reads the luma rectangle: pairs of pixels that are only undone,
-    // across the outline, and the opaque pixels that are filled.
+    // The presence test reads the luma rectangle: where the logo's high-pass is (within the
+    // high-pass' reach of the logo), and the pixels that are only undone.
     const plane_restoration& p = r.plane[0];
-    const int down = interlaced ? 2 : 1;
-    const float low = undo_limit - feather_width;
-    auto alpha_at = [&](int u, int v) {
-        return logo.alpha[size_t(p.y + v) * logo.width + (p.x + u)];
-    };
-    for (int v = 0; v < p.h; ++v)
-        for (int u = 0; u < p.w; ++u) {
-            const float a = alpha_at(u, v);
-            if (a > low) continue;
-            const int steps[2][2] = {{1, 0}, {0, down}};
-            for (const auto& d : steps) {
-                const int x = u + d[0], y = v + d[1];
-                if (x >= p.w || y >= p.h) continue;
-                const float b = alpha_at(x, y);
-                if (b > low || std::fabs(a - b) < outline_step) continue;
-                // a: the side of less opacity, b: the other, c: one step further out from a.
-                int ax = u, ay = v, bx = x, by = y;
-                if (b < a) std::swap(ax, bx), std::swap(ay, by);
-                const int cx = 2 * ax - bx, cy = 2 * ay - by;
-                if (cx < 0 || cy < 0 || cx >= p.w || cy >= p.h) continue;
-                r.pair_a.push_back(ay * p.w + ax);
-                r.pair_b.push_back(by * p.w + bx);
-                r.pair_c.push_back(cy * p.w + cx);
+    if (p.w > 0) {
+        std::vector<float> alpha(size_t(p.w) * p.h), alpha_colour(alpha.size());
+        for (int v = 0; v < p.h; ++v)
+            for (int u = 0; u < p.w; ++u) {
+                const size_t j = size_t(p.y + v) * logo.width + (p.x + u), i = size_t(v) * p.w + u;
+                alpha[i] = logo.alpha[j] >= no_alpha ? logo.alpha[j] : 0.0f;
+                alpha_colour[i] = alpha[i] * logo.colour[j];
             }
+        const std::vector<float> ma = box_mean(alpha, p.w, p.h, high_pass_radius),
+                                 mc = box_mean(alpha_colour, p.w, p.h, high_pass_radius);
+        const float low = undo_limit - feather_width;
+        for (size_t i = 0; i < alpha.size(); ++i) {
+            if (ma[i] > 0.002f) {
+                r.support.push_back(int(i));
+                r.hp_alpha.push_back(alpha[i] - ma[i]);
+                r.hp_alpha_colour.push_back(alpha_colour[i] - mc[i]);
+            }
+            // Inside a translucent part, not on its edges: at an edge the opacity is least
+            // sure, and an opaque logo's estimated edge is no translucent part.
+            const int u = int(i) % p.w, v = int(i) / p.w;
+            bool flat = u > 0 && v > 0 && u + 1 < p.w && v + 1 < p.h;
+            for (const int j : {int(i) - 1, int(i) + 1, int(i) - p.w, int(i) + p.w})
+                flat = flat && std::fabs(alpha[size_t(j)] - alpha[i]) <= 0.05f;
+            if (flat && alpha[i] >= 0.25f && alpha[i] <= low) r.undone.push_back(int(i));
         }
-    for (int i = 0; i < p.w * p.h; ++i) {
-        const float a = alpha_at(i % p.w, i / p.w);
-        if (a >= 0.25f && a <= low) r.undone.push_back(i);
-    }
-    for (size_t k = 0; k < p.filled.size(); ++k) {
-        const int i = p.filled[k];
-        if (p.fill_share[size_t(i)] < 1.0f) continue;
-        r.opaque.push_back(int(k));
-        r.opaque_colour.push_back(logo.colour[size_t(p.y + i / p.w) * logo.width + (p.x + i % p.w)] *
-                                  scale);
     }
     return r;
 }
@@ -286,7 +291,8 @@ void restore_frame(const restoration& r, plane_data frame[3]) {
 }
 
 bool presence_state::update(double evidence) {
-    if (present && evidence > 1.9) present = false;
-    else if (!present && evidence < 0.8) present = true;
+    if (std::isnan(evidence)) return present;
+    if (present && evidence > 1.0 - drop_correlation) present = false;
+    else if (!present && evidence < 1.0 - take_correlation) present = true;
     return present;
 }

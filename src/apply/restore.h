@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "analysis/analysis_result.h"
@@ -38,15 +39,13 @@ struct restoration {
     int max_value = 255;  // the largest sample: (1 << depth) - 1
     bool wide = false;    // samples of 16 bits (depth above 8), else bytes
     plane_restoration plane[3];
-    // The presence test: pairs of neighbouring luma pixels (rectangle indices) across the
-    // logo's translucent outline (a the less opaque, b the other, c the pixel beyond a), and
-    // the opaque pixels (indices into the luma plane's filled list) with their colour
-    // (sample scale).
-    std::vector<int> pair_a, pair_b, pair_c;
-    std::vector<int> opaque;
-    std::vector<float> opaque_colour;
-    std::vector<int> undone; // luma pixels undone only, of opacity 0.25 or more
-
+    // The presence test, over the luma rectangle: the pixels within reach of the logo's
+    // high-pass (rectangle indices) with the high-pass of its opacity and of opacity times
+    // colour (8-bit scale) there, and the pixels inside its translucent parts (opacity
+    // 0.25 or more, only undone, the opacity flat around them).
+    std::vector<int> support;
+    std::vector<float> hp_alpha, hp_alpha_colour;
+    std::vector<int> undone;
 };
 
 // The work for `logo` (a model placed in the frame, colours on the 8-bit scale) on frames
@@ -63,23 +62,24 @@ struct plane_data {
     ptrdiff_t stride = 0;
 };
 
-// How the frame votes on the logo: 0 when all of it fits the logo better than no logo,
-// 2 when all fits no logo better, 1 when it cannot tell (too few pixels that fit one way
-// better than the other). The translucent outline fits the logo when undoing the blend
-// smooths it, an opaque pixel when it shows the logo's colour rather than the picture
-// around it; a translucent pixel that undone would be far below black or above white
-// cannot be under the logo.
+// How little the frame shows the logo: 1 less the correlation of the frame's high-pass
+// with the one the logo would add (0 a perfect match, 1 nothing of the logo, 2 its
+// negative); 2 when undoing the blend would take more than a quarter of the translucent
+// pixels far below black or above white (which no picture under the logo can give);
+// cannot_tell when the frame cannot tell (a picture the logo's colour, where it cannot be
+// seen).
+constexpr double cannot_tell = std::numeric_limits<double>::quiet_NaN();
 double logo_evidence(const restoration& r, const plane_data frame[3]);
 
 // Undoes and fills the logo in the frame, in place.
 void restore_frame(const restoration& r, plane_data frame[3]);
 
 // Decides frame by frame whether the logo is there, with some hysteresis so that a frame
-// that tells little (a background the colour of the logo, a sharp texture) does not switch
-// the removal on or off for itself alone: the logo is assumed at first, dropped when the
-// evidence exceeds 1.9 (nearly all of it against the logo: a black and white
-// texture under a translucent logo votes against it more than half) and taken up again
-// below 0.8.
+// that tells little (a background the colour of the logo) does not switch the removal on
+// or off for itself alone: the logo is assumed at first, dropped when the correlation
+// falls below drop_correlation and taken up again above take_correlation; a frame that
+// cannot tell changes nothing.
+constexpr double drop_correlation = 0.03, take_correlation = 0.1;
 struct presence_state {
     bool present = true;
     bool update(double evidence);

@@ -92,3 +92,14 @@ inline const AVPixelFormat* encoder_pixel_formats(const AVCodec* codec) {
     return codec->pix_fmts;
 #endif
 }
+
+// The ffmpeg command's word for "the encoder keeps the demuxer's time base"
+// (-enc_time_base): -1 until FFmpeg 7 named it "demux", and FFmpeg 8 took -1 away. The
+// command is assumed to be the FFmpeg these libraries come from.
+inline const char* demuxer_time_base_word() {
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+    return "demux";
+#else
+    return "-1";
+#endif
+}
