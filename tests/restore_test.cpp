@@ -201,3 +201,29 @@ TEST(Restore, FramesWithoutTheLogoAreLeftAlone) {
         }
     }
 }
+
+// Each frame decided with the two before and after it: a lone frame that hides the logo
+// changes nothing, and where the logo goes or comes back the decision changes at that
+// very frame; frames that cannot tell keep the decision.
+TEST(Restore, PresenceDecidedWithTheFramesAround) {
+    const double nan = cannot_tell;
+    const struct {
+        double evidence;
+        bool present;
+    } frames[] = {{0.1, true},   {0.2, true},  {1.0, true},  {0.1, true},  {0.9, true},
+                  {0.1, true},   {2.0, false}, {2.0, false}, {nan, false}, {1.0, false},
+                  {2.0, false},  {0.95, false}, {0.1, true}, {0.1, true},  {0.2, true},
+                  {1.0, true},   {0.1, true},  {0.2, true}};
+    const int n = int(sizeof frames / sizeof frames[0]);
+    presence_window window;
+    int decided = 0;
+    for (int k = 0; k < n; ++k) {
+        window.add(frames[k].evidence);
+        if (k >= presence_window::reach) {
+            EXPECT_EQ(window.decide(), frames[decided].present) << "frame " << decided;
+            ++decided;
+        }
+    }
+    for (; decided < n; ++decided)
+        EXPECT_EQ(window.decide(), frames[decided].present) << "frame " << decided;
+}

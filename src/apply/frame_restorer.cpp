@@ -30,11 +30,22 @@ std::string plan_for(const frame_logo& logo, const frame_rect& picture, const fr
 }
 
 frame_change restoring_change(std::shared_ptr<const restoration> plan) {
-    presence_state presence;
-    return [plan, presence](uint8_t* planes[4], const int strides[4]) mutable {
-        plane_data frame[3];
+    auto presence = std::make_shared<presence_window>();
+    auto frame_of = [plan](uint8_t* planes[4], const int strides[4], plane_data frame[3]) {
         for (int k = 0; k < plan->planes; ++k)
             frame[k] = plane_data{planes[k], strides[k]};
-        if (presence.update(logo_evidence(*plan, frame))) restore_frame(*plan, frame);
     };
+    frame_change c;
+    c.look_ahead = presence_window::reach;
+    c.look = [plan, presence, frame_of](uint8_t* planes[4], const int strides[4]) {
+        plane_data frame[3];
+        frame_of(planes, strides, frame);
+        presence->add(logo_evidence(*plan, frame));
+    };
+    c.change = [plan, presence, frame_of](uint8_t* planes[4], const int strides[4]) {
+        plane_data frame[3];
+        frame_of(planes, strides, frame);
+        if (presence->decide()) restore_frame(*plan, frame);
+    };
+    return c;
 }

@@ -17,6 +17,6 @@
 std::string plan_for(const frame_logo& logo, const frame_rect& picture, const frame_layout& layout,
                      bool interlaced, restoration& out);
 
-// The change that restores each frame the logo shows in (see presence_state) and leaves the
-// others as they are.
+// The change that restores each frame the logo shows in (see presence_window: each frame
+// is decided with the two before and after it) and leaves the others as they are.
 frame_change restoring_change(std::shared_ptr<const restoration> plan);

@@ -296,3 +296,28 @@ bool presence_state::update(double evidence) {
     else if (!present && evidence < 1.0 - take_correlation) present = true;
     return present;
 }
+
+void presence_window::add(double evidence) {
+    evidence_.push_back(evidence);
+}
+
+bool presence_window::decide() {
+    std::vector<double> around;
+    for (long long f = std::max(first_, next_ - reach);
+         f <= next_ + reach && f - first_ < static_cast<long long>(evidence_.size()); ++f) {
+        const double e = evidence_[size_t(f - first_)];
+        if (!std::isnan(e)) around.push_back(e);
+    }
+    double median = cannot_tell;
+    if (!around.empty()) {
+        std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
+        median = around[around.size() / 2];
+    }
+    const bool present = state_.update(median);
+    ++next_;
+    while (first_ < next_ - reach && !evidence_.empty()) {
+        evidence_.pop_front();
+        ++first_;
+    }
+    return present;
+}

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -83,4 +84,23 @@ constexpr double drop_correlation = 0.03, take_correlation = 0.1;
 struct presence_state {
     bool present = true;
     bool update(double evidence);
+};
+
+// The same decision for each frame by the median of its own evidence and that of the
+// `reach` frames on either side (those that can tell): a frame or two of a sharp texture
+// that hides the logo do not switch it off, and where the logo goes or comes back the
+// median changes at that very frame.
+class presence_window {
+public:
+    static constexpr int reach = 2;
+    // The evidence of the next frame, in order.
+    void add(double evidence);
+    // Whether the logo is in the oldest frame not decided yet; called once per frame, when
+    // `reach` frames after it were added (or the stream has ended).
+    bool decide();
+
+private:
+    std::deque<double> evidence_; // of frames first_, first_ + 1, ...
+    long long first_ = 0, next_ = 0;
+    presence_state state_;
 };

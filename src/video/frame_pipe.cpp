@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -94,20 +95,39 @@ std::string pass_frames(frame_pipe_input& in, int fd, const frame_change& change
     const AVCodecParameters* p = source->codecpar;
     const AVPixelFormat format = static_cast<AVPixelFormat>(p->format);
     const int size = av_image_get_buffer_size(format, p->width, p->height, 1);
-    packet_ptr packet(av_packet_alloc());
-    if (!packet || size < 0) return av_text(AVERROR(ENOMEM));
+    if (size < 0) return av_text(size);
+    // Frames looked at and waiting for their change, oldest first.
+    std::deque<packet_ptr> waiting;
+    auto planes_of = [&](AVPacket* packet, uint8_t* planes[4], int strides[4]) {
+        av_image_fill_arrays(planes, strides, packet->data, format, p->width, p->height, 1);
+    };
+    auto write_oldest = [&]() -> std::string {
+        packet_ptr packet = std::move(waiting.front());
+        waiting.pop_front();
+        uint8_t* planes[4];
+        int strides[4];
+        planes_of(packet.get(), planes, strides);
+        if (change.change) change.change(planes, strides);
+        av_packet_rescale_ts(packet.get(), source->time_base, st->time_base);
+        packet->stream_index = 0;
+        packet->pos = -1;
+        const int written = av_write_frame(raw, packet.get());
+        return written < 0 ? "writing the frames: " + av_text(written) : "";
+    };
     std::string error;
     while (!stop()) {
+        packet_ptr packet(av_packet_alloc());
+        if (!packet) {
+            error = av_text(AVERROR(ENOMEM));
+            break;
+        }
         ret = av_read_frame(in.format.get(), packet.get());
         if (ret == AVERROR_EOF) break;
         if (ret < 0) {
             error = "reading the frames: " + av_text(ret);
             break;
         }
-        if (packet->stream_index != in.stream) {
-            av_packet_unref(packet.get());
-            continue;
-        }
+        if (packet->stream_index != in.stream) continue;
         if (packet->size != size || (ret = av_packet_make_writable(packet.get())) < 0) {
             error = "a frame of " + std::to_string(packet->size) + " bytes, not " +
                     std::to_string(size);
@@ -115,17 +135,13 @@ std::string pass_frames(frame_pipe_input& in, int fd, const frame_change& change
         }
         uint8_t* planes[4];
         int strides[4];
-        av_image_fill_arrays(planes, strides, packet->data, format, p->width, p->height, 1);
-        change(planes, strides);
-        av_packet_rescale_ts(packet.get(), source->time_base, st->time_base);
-        packet->stream_index = 0;
-        packet->pos = -1;
-        if ((ret = av_write_frame(raw, packet.get())) < 0) {
-            error = "writing the frames: " + av_text(ret);
-            break;
-        }
-        av_packet_unref(packet.get());
+        planes_of(packet.get(), planes, strides);
+        if (change.look) change.look(planes, strides);
+        waiting.push_back(std::move(packet));
+        if (int(waiting.size()) > change.look_ahead && !(error = write_oldest()).empty()) break;
     }
+    while (error.empty() && !waiting.empty() && !stop())
+        error = write_oldest();
     if ((ret = av_write_trailer(raw)) < 0 && error.empty())
         error = "writing the frames: " + av_text(ret);
     avio_closep(&raw->pb);

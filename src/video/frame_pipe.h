@@ -32,12 +32,19 @@ frame_layout layout_of(const frame_pipe_input& in);
 // The layout of pictures of an AVPixelFormat and size.
 frame_layout layout_for(int format, int width, int height);
 
-// One picture handed to the change: the planes' first sample and their row distances in
-// bytes, in the layout above.
-using frame_change = std::function<void(uint8_t* planes[4], const int strides[4])>;
+// What is done to the frames on their way: each is first looked at when it arrives, and
+// changed when `look_ahead` more frames have been looked at (or the stream has ended), in
+// order; either may be empty. The planes' first samples and their row distances in bytes,
+// in the layout above.
+using frame_hook = std::function<void(uint8_t* planes[4], const int strides[4])>;
+struct frame_change {
+    int look_ahead = 0;
+    frame_hook look, change;
+};
 
-// Passes every frame of `in` to `change`, then writes it as NUT to `fd` (closed at the end,
-// so that the reader sees the end of the stream), until `in` ends, a write fails (the
-// reader went away) or `stop` returns true. "" when all frames were passed and written.
+// Passes every frame of `in` through `change`, then writes it as NUT to `fd` (closed at
+// the end, so that the reader sees the end of the stream), until `in` ends, a write fails
+// (the reader went away) or `stop` returns true. "" when all frames were passed and
+// written.
 std::string pass_frames(frame_pipe_input& in, int fd, const frame_change& change,
                         const std::function<bool()>& stop);
