@@ -310,7 +310,8 @@ TEST(ApplyRun, StreamsOutputHolds) {
     }
 }
 
-// Interlaced input is coded interlaced in its frames' field order, deep input at its depth.
+// Interlaced input is coded interlaced in its frames' field order, deep input at its depth,
+// and the logo restored in both.
 TEST(ApplyRun, FieldsAndDepthKept) {
     const std::string dir = fresh_dir("apply_formats");
     make_input(dir, barred, corner_logo);
@@ -335,7 +336,9 @@ TEST(ApplyRun, FieldsAndDepthKept) {
                       .status,
                   0);
         fs::remove(dir + "/o.mkv");
-        const run_result r = apply(dir, {"-f", "8", input, "o.mkv"});
+        // The default route: the logo model, the frames restored between two ffmpegs.
+        const run_result r =
+            run_command(shell_line({DELOGO_APPLY_BINARY, "-f", "8", input, "o.mkv"}), dir);
         ASSERT_EQ(r.status, 0) << r.err;
         // FFmpeg 7 and later tag an interlaced H.264 stream "tb"/"bt" where 5.1 says
         // "tt"/"bb": the first letter, the field shown first, is what must be kept.
@@ -348,6 +351,8 @@ TEST(ApplyRun, FieldsAndDepthKept) {
                         "-select_streams v -read_intervals %+#1 -show_entries "
                         "frame=interlaced_frame,top_field_first"),
                   row.frame);
+        // Restored too: the fill takes its rows from the field they belong to.
+        expect_cleaned(dir, "o.mkv", corner_logo, barred);
     }
 }
 

@@ -282,7 +282,7 @@ int main(int argc, char** argv) {
     }
     // The model's logo is restored in-process unless FFmpeg's filters are asked for.
     // -m asks for FFmpeg's removelogo by name: its mask is a filter's.
-    const bool restoring =
+    bool restoring =
         with_logo && model_found &&
         (options.filter == "restore" || (options.filter.empty() && !mask_asked));
     const bool mask_mode = with_logo && result.has_mask && !restoring;
@@ -306,6 +306,18 @@ int main(int argc, char** argv) {
     const bool interlaced = field_order == AV_FIELD_TT || field_order == AV_FIELD_BB;
     const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
     const frame_rect picture = kept_picture(result, align_x, align_y);
+    if (restoring) {
+        // A saved model of another chroma layout, say: FFmpeg's filter on its box instead.
+        restoration unused;
+        const std::string why = plan_for(
+            logo, picture,
+            layout_for(input_format, result.frame_width, result.frame_height), interlaced,
+            unused);
+        if (!why.empty()) {
+            note("the logo cannot be restored (" + why + "): FFmpeg's delogo removes it");
+            restoring = false;
+        }
+    }
     // From here on files of this run exist: every way out removes the unfinished ones.
     interrupt_guard guard;
     if (!saved_logo.empty() && model_found) {

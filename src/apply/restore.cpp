@@ -67,6 +67,10 @@ plane_restoration plan_plane(const plane_geometry& g, float scale, bool interlac
             const float low = undo_limit - feather_width;
             if (a > low) p.fill_share[i] = std::min(1.0f, (a - low) / feather_width);
         }
+    // Sources: the pixels only undone (or untouched), as the plan stood before the fills.
+    std::vector<uint8_t> source(n);
+    for (size_t i = 0; i < n; ++i)
+        source[i] = p.fill_share[i] <= 0;
     p.first_source.push_back(0);
     for (int v = 0; v < p.h; ++v)
         for (int u = 0; u < p.w; ++u) {
@@ -83,12 +87,12 @@ plane_restoration plan_plane(const plane_geometry& g, float scale, bool interlac
                     const int x = u + k * dx, y = v + k * dy;
                     if (x < 0 || y < 0 || x >= p.w || y >= p.h) break;
                     const size_t s = size_t(y) * p.w + x;
-                    if (p.fill_share[s] > 0) continue;
+                    if (!source[s]) continue;
                     found = int(s);
                     steps = k;
                     const int xn = x + dx, yn = y + dy;
                     if (xn >= 0 && yn >= 0 && xn < p.w && yn < p.h &&
-                        p.fill_share[size_t(yn) * p.w + xn] <= 0) {
+                        source[size_t(yn) * p.w + xn]) {
                         found = yn * p.w + xn;
                         steps = k + 1;
                     }
@@ -101,10 +105,9 @@ plane_restoration plan_plane(const plane_geometry& g, float scale, bool interlac
                 total += 1.0f / distance;
             }
             if (p.source.size() == start) {
-                // Nothing of the picture in reach: the pixel stays as it is.
+                // Nothing of the picture in reach: the pixel is only undone, or stays as it
+                // is where it is opaque (its gain 1, its offset 0).
                 p.fill_share[i] = 0;
-                p.gain[i] = 1.0f;
-                p.offset[i] = 0;
                 continue;
             }
             for (size_t k = start; k < p.source.size(); ++k)
