@@ -13,6 +13,10 @@ constexpr float no_alpha = 1.0f / 512;
 constexpr float out_of_range = 24.0f;
 // A frame with more than this share of its undone pixels out of range has no logo.
 constexpr double impossible_share = 0.25;
+// The ring around the logo tells when this share of it would be out of range under the
+// logo, and it has at least least_ring pixels (as the logo's translucent part).
+constexpr double telling_ring = 0.15;
+constexpr size_t least_ring = 64;
 // The high-pass: a pixel less the mean of the (2 r + 1)^2 square around it.
 constexpr int high_pass_radius = 3;
 // The logo's expected signal must reach this many levels (8-bit, root mean square) for a
@@ -198,17 +202,48 @@ template <typename T> double evidence(const restoration& r, const plane_data& d)
         const float u = observed[size_t(i)] * p.gain[size_t(i)] - p.offset[size_t(i)];
         impossible += u < -margin || u > float(r.max_value) + margin;
     }
-    if (double(impossible) > impossible_share * double(r.undone.size())) return 2.0;
+    const double inside = r.undone.empty() ? 0 : double(impossible) / double(r.undone.size());
+    if (inside > impossible_share) return 2.0;
+    // The same for the picture just around the logo, as if it were under the logo's mean
+    // opacity and colour: where that picture is dark (light) enough to give such samples
+    // and the logo's own pixels give none, the logo is there, however textured the
+    // picture; where both give them alike, it is not.
+    if (r.ring.size() >= least_ring && r.undone.size() >= least_ring) {
+        const float gain = 1.0f / (1.0f - r.ring_alpha);
+        const float offset = r.ring_alpha * r.ring_colour * float(scale) * gain;
+        size_t would = 0;
+        for (int i : r.ring) {
+            const float u = observed[size_t(i)] * gain - offset;
+            would += u < -margin || u > float(r.max_value) + margin;
+        }
+        const double around = double(would) / double(r.ring.size());
+        if (around >= telling_ring) {
+            if (inside < 0.2 * around) return 0.0;
+            if (inside > 0.6 * around) return 2.0;
+        }
+    }
     // The logo adds alpha (colour - picture): in the high-pass, about hp(alpha colour) -
     // hp(alpha) times the picture's local mean. The frame's high-pass is held against
     // that: a picture's own texture does not follow the logo's shape, the logo does.
     const std::vector<float> mean = box_mean(observed, p.w, p.h, high_pass_radius);
     const size_t n = r.support.size();
+    std::vector<double> expected(n);
+    double energy = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const size_t i = size_t(r.support[k]);
+        expected[k] = r.hp_alpha_colour[k] * scale - r.hp_alpha[k] * mean[i];
+        energy += expected[k] * expected[k];
+    }
+    // The picture's own edges are held to twice the logo's typical signal: a sharp texture
+    // (a black and white pattern under a faint logo) would otherwise drown the logo's
+    // outline in the correlation, while its weaker parts, uncorrelated with the logo,
+    // only add noise.
+    const double bound = std::max(2.0 * std::sqrt(energy / double(n)), 2.0 * scale);
     double sh = 0, ss = 0, shh = 0, sss = 0, shs = 0;
     for (size_t k = 0; k < n; ++k) {
         const size_t i = size_t(r.support[k]);
-        const double h = observed[i] - mean[i];
-        const double e = r.hp_alpha_colour[k] * scale - r.hp_alpha[k] * mean[i];
+        const double h = std::clamp(double(observed[i] - mean[i]), -bound, bound);
+        const double e = expected[k];
         sh += h;
         ss += e;
         shh += h * h;
@@ -274,7 +309,16 @@ restoration plan_restoration(const frame_logo& logo, const frame_rect& picture, 
             bool flat = u > 0 && v > 0 && u + 1 < p.w && v + 1 < p.h;
             for (const int j : {int(i) - 1, int(i) + 1, int(i) - p.w, int(i) + p.w})
                 flat = flat && std::fabs(alpha[size_t(j)] - alpha[i]) <= 0.05f;
-            if (flat && alpha[i] >= 0.25f && alpha[i] <= low) r.undone.push_back(int(i));
+            if (flat && alpha[i] >= 0.25f && alpha[i] <= low) {
+                r.undone.push_back(int(i));
+                r.ring_alpha += alpha[i];
+                r.ring_colour += alpha_colour[i] / alpha[i];
+            }
+            if (ma[i] > 0.002f && alpha[i] == 0.0f) r.ring.push_back(int(i));
+        }
+        if (!r.undone.empty()) {
+            r.ring_alpha /= float(r.undone.size());
+            r.ring_colour /= float(r.undone.size());
         }
     }
     return r;

@@ -47,6 +47,10 @@ struct restoration {
     std::vector<int> support;
     std::vector<float> hp_alpha, hp_alpha_colour;
     std::vector<int> undone;
+    // The pixels just around the logo (within the high-pass' reach, no opacity), and the
+    // mean opacity and colour (8-bit) of the translucent pixels above.
+    std::vector<int> ring;
+    float ring_alpha = 0, ring_colour = 0;
 };
 
 // The work for `logo` (a model placed in the frame, colours on the 8-bit scale) on frames
@@ -66,7 +70,9 @@ struct plane_data {
 // How little the frame shows the logo: 1 less the correlation of the frame's high-pass
 // with the one the logo would add (0 a perfect match, 1 nothing of the logo, 2 its
 // negative); 2 when undoing the blend would take more than a quarter of the translucent
-// pixels far below black or above white (which no picture under the logo can give);
+// pixels far below black or above white (which no picture under the logo can give), or
+// when the picture just around the logo would give as many such samples under the logo as
+// the logo's own pixels do; 0 when it would give many and they give next to none;
 // cannot_tell when the frame cannot tell (a picture the logo's colour, where it cannot be
 // seen).
 constexpr double cannot_tell = std::numeric_limits<double>::quiet_NaN();
