@@ -169,7 +169,7 @@ TEST(Restore, FillsTheOpaqueShapeFromThePictureKept) {
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 const bool stroke = logo.alpha[size_t(y) * W + x] > 0;
-                ASSERT_LE(std::abs(p.sample(0, x, y) - truth.sample(0, x, y)), stroke ? 4 : 0)
+                ASSERT_LE(std::abs(p.sample(0, x, y) - truth.sample(0, x, y)), stroke ? 8 : 0)
                     << x << "," << y;
             }
     }
