@@ -224,21 +224,14 @@ template <typename T> double evidence(const restoration& r, const plane_data& d)
     const std::vector<float> mean = box_mean(observed, p.w, p.h, high_pass_radius);
     const size_t n = r.support.size();
     std::vector<double> expected(n);
-    double energy = 0;
     for (size_t k = 0; k < n; ++k) {
         const size_t i = size_t(r.support[k]);
         expected[k] = r.hp_alpha_colour[k] * scale - r.hp_alpha[k] * mean[i];
-        energy += expected[k] * expected[k];
     }
-    // The picture's own edges are held to twice the logo's typical signal: a sharp texture
-    // (a black and white pattern under a faint logo) would otherwise drown the logo's
-    // outline in the correlation, while its weaker parts, uncorrelated with the logo,
-    // only add noise.
-    const double bound = std::max(2.0 * std::sqrt(energy / double(n)), 2.0 * scale);
     double sh = 0, ss = 0, shh = 0, sss = 0, shs = 0;
     for (size_t k = 0; k < n; ++k) {
         const size_t i = size_t(r.support[k]);
-        const double h = std::clamp(double(observed[i] - mean[i]), -bound, bound);
+        const double h = observed[i] - mean[i];
         const double e = expected[k];
         sh += h;
         ss += e;
