@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "apply/box_mean.h"
+
 namespace {
 
 // Opacities below this are taken as no logo at all (the model's 1/255 steps round to 0).
@@ -160,28 +162,6 @@ void restore_plane(const plane_restoration& p, const plane_data& d, float max_va
         for (int u = 0; u < p.w; ++u)
             row[u] = T(std::lrint(std::clamp(out[base + u], 0.0f, max_value)));
     }
-}
-
-// The mean of the (2 r + 1)^2 square around each pixel of a w x h field, the square cut to
-// the field.
-std::vector<float> box_mean(const std::vector<float>& f, int w, int h, int r) {
-    std::vector<double> sum(size_t(w + 1) * (h + 1), 0.0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            sum[size_t(y + 1) * (w + 1) + x + 1] = f[size_t(y) * w + x] +
-                                                   sum[size_t(y) * (w + 1) + x + 1] +
-                                                   sum[size_t(y + 1) * (w + 1) + x] -
-                                                   sum[size_t(y) * (w + 1) + x];
-    std::vector<float> out(f.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int x0 = std::max(0, x - r), x1 = std::min(w, x + r + 1);
-            const int y0 = std::max(0, y - r), y1 = std::min(h, y + r + 1);
-            const double total = sum[size_t(y1) * (w + 1) + x1] - sum[size_t(y0) * (w + 1) + x1] -
-                                 sum[size_t(y1) * (w + 1) + x0] + sum[size_t(y0) * (w + 1) + x0];
-            out[size_t(y) * w + x] = float(total / double((x1 - x0) * (y1 - y0)));
-        }
-    return out;
 }
 
 template <typename T> double evidence(const restoration& r, const plane_data& d) {
