@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "apply/restore.h"
+#include "logo/restoration.h"
 
 namespace {
 

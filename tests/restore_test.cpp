@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "apply/restore.h"
+#include "logo/restoration.h"
 
 namespace {
 

@@ -25,7 +25,7 @@ extern "C" {
 #include "apply/filter_chain.h"
 #include "apply/frame_restorer.h"
 #include "apply/input_streams.h"
-#include "apply/logo_file.h"
+#include "logo/logo_file.h"
 #include "apply/model_detector.h"
 #include "apply/output_files.h"
 #include "apply/preview_frame.h"

@@ -1,6 +1,8 @@
 // Checks a pixel format against the model and hands FFmpeg's planes to the restoration.
 #include "apply/frame_restorer.h"
 
+#include <deque>
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -30,22 +32,44 @@ std::string plan_for(const frame_logo& logo, const frame_rect& picture, const fr
 }
 
 frame_change restoring_change(std::shared_ptr<const restoration> plan) {
-    auto presence = std::make_shared<presence_window>();
+    // The chain holds back as many frames as the pipe looks ahead: the frame the pipe
+    // changes is always the oldest the chain has finished, or, once the stream has ended,
+    // one that finishing the chain gives.
+    struct state {
+        stage_chain chain;
+        work_layout layout;
+        long long next = 0;
+        std::deque<std::unique_ptr<work_frame>> done;
+        explicit state(std::shared_ptr<const restoration> p)
+            : chain(restoration_stages(p)), layout(layout_of(*p)) {}
+    };
+    auto s = std::make_shared<state>(plan);
     auto frame_of = [plan](uint8_t* planes[4], const int strides[4], plane_data frame[3]) {
         for (int k = 0; k < plan->planes; ++k)
             frame[k] = plane_data{planes[k], strides[k]};
     };
     frame_change c;
-    c.look_ahead = presence_window::reach;
-    c.look = [plan, presence, frame_of](uint8_t* planes[4], const int strides[4]) {
+    c.look_ahead = s->chain.delay();
+    c.look = [s, frame_of](uint8_t* planes[4], const int strides[4]) {
         plane_data frame[3];
         frame_of(planes, strides, frame);
-        presence->add(logo_evidence(*plan, frame));
+        frame_list out;
+        s->chain.push(read_work(s->layout, frame, s->next++), out);
+        for (auto& f : out)
+            s->done.push_back(std::move(f));
     };
-    c.change = [plan, presence, frame_of](uint8_t* planes[4], const int strides[4]) {
+    c.change = [s, frame_of](uint8_t* planes[4], const int strides[4]) {
+        if (s->done.empty()) {
+            frame_list out;
+            s->chain.finish(out);
+            for (auto& f : out)
+                s->done.push_back(std::move(f));
+        }
+        if (s->done.empty()) return;
         plane_data frame[3];
         frame_of(planes, strides, frame);
-        if (presence->decide()) restore_frame(*plan, frame);
+        write_work(s->layout, *s->done.front(), frame);
+        s->done.pop_front();
     };
     return c;
 }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "analysis/analysis_result.h"
-#include "apply/logo_model.h"
-#include "apply/restore.h"
+#include "logo/logo_model.h"
+#include "logo/restoration.h"
 #include "video/frame_pipe.h"
 
 // The restoration of `logo` for pictures of `layout`, inside `picture` (frame pixels).

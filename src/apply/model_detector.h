@@ -5,7 +5,7 @@
 #include <string>
 
 #include "analysis/analysis_result.h"
-#include "apply/logo_model.h"
+#include "logo/logo_model.h"
 
 // Pictures sampled for the model: three times the analysis' 64 key frames at the most.
 constexpr int model_samples = 192;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "analysis/analysis_result.h"
-#include "apply/logo_model.h"
+#include "logo/logo_model.h"
 
 // What the preview restores: the model in the frame, the picture kept, the fields.
 struct preview_restoration {

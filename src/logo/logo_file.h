@@ -5,7 +5,7 @@
 #include <string>
 
 #include "analysis/picture_writers.h"
-#include "apply/logo_model.h"
+#include "logo/logo_model.h"
 
 // Writes `logo` as a PNG to `file` (BT.601 colours, opacity * 255) and closes it. Returns ""
 // or what went wrong.

@@ -1,5 +1,5 @@
 // The logo model's picture file, through libspng.
-#include "apply/logo_file.h"
+#include "logo/logo_file.h"
 
 #include <spng.h>
 

@@ -8,13 +8,13 @@
 // pulled towards zero by the picture's own detail (a neighbour is never quite the pixel).
 // The colour of a logo varies little, so it is smoothed with a median over the logo; the
 // opacity is smoothed with a filter guided by the logo's contrast, which keeps its edges.
-#include "apply/logo_model.h"
+#include "logo/logo_model.h"
 
 #include <algorithm>
 #include <cmath>
 #include <deque>
 
-#include "apply/box_mean.h"
+#include "logo/box_mean.h"
 
 namespace {
 

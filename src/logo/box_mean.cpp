@@ -1,5 +1,5 @@
 // The box mean shared by the logo model and the restoration.
-#include "apply/box_mean.h"
+#include "logo/box_mean.h"
 
 #include <algorithm>
 #include <cstddef>
