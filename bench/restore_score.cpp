@@ -288,7 +288,7 @@ int main(int argc, char** argv) {
             gone += n >= tag_gone_from;
         }
     }
-    printf("box %d %d %d %d (graphics + 2 px), ring 16 px, tag box %d %d %d %d; frames %zu, every 5th %zu: "
+    printf("recording: box %d %d %d %d (graphics + 2 px), ring 16 px, tag box %d %d %d %d; frames %zu, every 5th %zu: "
            "present %zu, absent %zu, tag gone %zu; fading (every frame) %zu\n",
            box.x, box.y, box.w, box.h, tag.x, tag.y, tag.w, tag.h, n, scored, present, absent, gone, fading);
     printf("%-12s %7s %8s %7s %7s %8s %8s %7s %8s %s\n", "output", "box", "present", "fading", "absent", "tag gone",
