@@ -96,7 +96,7 @@ std::string detect_logo(const std::string& input, analysis_result& r, int corner
     logo_model models[4];
     for (int c = 0; c < 4; ++c)
         if (s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0)
-            models[c] = estimate_logo(s.rects[size_t(c)], c, black);
+            models[c] = estimate_logo(s.rects[size_t(c)], c, black, picture.h / 720.0);
     if (r.has_crop) crop_under_logo(s, models, black, r.crop);
     const int best = strongest_corner(models);
     if (best < 0) return "";
