@@ -18,8 +18,9 @@ struct graphic_matte {
 
 // The matte over rectangle `r` (luma pixels, on whole chroma samples) of the region's
 // samples, each with its weight (0: left out), the graphic where `support` is set
-// (r-sized), the picture where `picture` is (r-sized: no letterbox bar). `scale`: the
+// (r-sized; around `core`, where it surely is, only where the opacity stands out of the
+// estimate's noise), the picture where `picture` is (r-sized: no letterbox bar). `scale`: the
 // picture's size in units of a 720-row picture (1 at the least).
 graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& weight,
-                            plane_rect r, const flags& support, const flags& picture,
-                            double scale);
+                            plane_rect r, const flags& core, const flags& support,
+                            const flags& picture, double scale);

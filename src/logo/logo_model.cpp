@@ -113,9 +113,7 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
     }
     for (int p = 0; p < 3 && v.planes[p]; ++p)
         v.cue[p] = edge_cue_of(*v.planes[p], blocks, every);
-    if (factor > 1) weighted_moments(luma, weights, {0, 0, v.g.w, v.g.h}, mean, spread);
-    const std::vector<logo_part> parts =
-        find_parts(v, blocks, spread, corner, sizes_for(scale / factor));
+    const std::vector<logo_part> parts = find_parts(v, blocks, corner, sizes_for(scale / factor));
 
     std::vector<part_box> boxes;
     std::vector<const logo_part*> kept;
@@ -166,18 +164,23 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
         r.w = std::min(r.w, (g.w - r.x) & ~ax);
         r.h = std::min(r.h, (g.h - r.y) & ~ay);
         if (r.w <= 0 || r.h <= 0) continue;
-        flags in_graphic(v.g.size(), 0);
+        flags in_graphic(v.g.size(), 0), in_core(v.g.size(), 0);
         for (size_t i : pixels)
             in_graphic[i] = 1;
+        for (size_t j = 0; j < kept.size(); ++j)
+            if (group[j] == k)
+                for (size_t i : kept[j]->core)
+                    in_core[i] = 1;
         const grid rg{r.w, r.h};
-        flags support(rg.size()), here(rg.size());
+        flags support(rg.size()), core(rg.size()), here(rg.size());
         for (int y = 0; y < r.h; ++y)
             for (int x = 0; x < r.w; ++x) {
                 support[rg.at(x, y)] = in_graphic[v.g.at((r.x + x) / factor, (r.y + y) / factor)];
+                core[rg.at(x, y)] = in_core[v.g.at((r.x + x) / factor, (r.y + y) / factor)];
                 here[rg.at(x, y)] = picture[g.at(r.x + x, r.y + y)];
             }
         const graphic_matte matte =
-            matte_graphic(s, take, r, support, here, std::max(scale, 1.0));
+            matte_graphic(s, take, r, core, support, here, std::max(scale, 1.0));
         for (int y = 0; y < r.h; ++y)
             for (int x = 0; x < r.w; ++x) {
                 const size_t i = rg.at(x, y), j = g.at(r.x + x, r.y + y);

@@ -1,6 +1,8 @@
 // The parts of a region that may be logo, each judged on its own samples.
 #include "logo/logo_parts.h"
 
+#include "logo/sample_blocks.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -55,10 +57,9 @@ std::vector<float> presence_of(const search_view& v, const std::vector<size_t>& 
     return out;
 }
 
-std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, const field& spread,
-                                  int corner, const search_sizes& z) {
+std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, int corner,
+                                  const search_sizes& z) {
     const grid g = v.g;
-    const field reference = percentile_field(spread, v.picture, g, z.radius, spread_rank);
     // The edge cue's field less its surroundings, all planes: first less the median around
     // (which a large logo lifts, so that the picture next to it reads as a dip), then less
     // the membrane spanned by what lies outside what stood out the first time.
@@ -80,36 +81,9 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
     }
     flags on(g.size(), 0);
     for (size_t i = 0; i < g.size(); ++i)
-        on[i] = v.picture[i] && spread[i] < spread_dip * std::max(reference[i], 1e-3f) &&
-                std::sqrt(contrast[i]) > edge_contrast;
+        on[i] = v.picture[i] && std::sqrt(contrast[i]) > edge_contrast;
     std::vector<int> sizes;
-    std::vector<int> label = label_parts(on, g, sizes);
-    // Touching an inner edge (towards the middle of the picture) and running along most of
-    // it: a stretch of the picture, such as the edge of a dark
-    // sky (a logo that only touches the edge of a small corner band stays).
-    std::vector<int> x0(sizes.size(), g.w), y0(sizes.size(), g.h), x1(sizes.size(), -1),
-        y1(sizes.size(), -1);
-    for (int y = 0; y < g.h; ++y)
-        for (int x = 0; x < g.w; ++x) {
-            const size_t id = size_t(label[g.at(x, y)]);
-            x0[id] = std::min(x0[id], x);
-            x1[id] = std::max(x1[id], x);
-            y0[id] = std::min(y0[id], y);
-            y1[id] = std::max(y1[id], y);
-        }
-    const int inner_x = (corner & 1) ? 0 : g.w - 1, inner_y = (corner & 2) ? 0 : g.h - 1;
-    std::vector<uint8_t> keep(sizes.size(), 0);
-    for (size_t id = 1; id < sizes.size(); ++id) {
-        const bool on_x = x0[id] == inner_x || x1[id] == inner_x;
-        const bool on_y = y0[id] == inner_y || y1[id] == inner_y;
-        keep[id] = sizes[id] >= z.least_part && !(on_x && (y1[id] - y0[id] + 1) * 10 > g.h * 6) &&
-                   !(on_y && (x1[id] - x0[id] + 1) * 10 > g.w * 6);
-    }
-    for (size_t i = 0; i < g.size(); ++i)
-        on[i] = keep[size_t(label[i])];
-    on = grow(on, g, z.grow);
-    label = label_parts(on, g, sizes);
-
+    const std::vector<int> label = label_parts(on, g, sizes);
     std::vector<logo_part> parts(sizes.size());
     for (size_t id = 1; id < parts.size(); ++id) {
         parts[id].x0 = g.w;
@@ -121,15 +95,32 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
             const size_t i = g.at(x, y);
             if (!label[i]) continue;
             logo_part& p = parts[size_t(label[i])];
-            p.pixels.push_back(i);
+            p.core.push_back(i);
             p.x0 = std::min(p.x0, x);
             p.x1 = std::max(p.x1, x);
             p.y0 = std::min(p.y0, y);
             p.y1 = std::max(p.y1, y);
         }
     parts.erase(parts.begin());
+    const int n = v.planes[0]->count();
+    const int inner_x = (corner & 1) ? 0 : g.w - 1, inner_y = (corner & 2) ? 0 : g.h - 1;
     for (logo_part& p : parts) {
-        p.presence = presence_of(v, p.pixels);
+        // Touching an inner edge (towards the middle of the picture) and running along most
+        // of it: a stretch of the picture, such as the edge of a dark sky (a logo that only
+        // touches the edge of a small corner band stays).
+        const bool on_x = p.x0 == inner_x || p.x1 == inner_x, on_y = p.y0 == inner_y || p.y1 == inner_y;
+        if (int(p.core.size()) < z.least_part || (on_x && (p.y1 - p.y0 + 1) * 10 > g.h * 6) ||
+            (on_y && (p.x1 - p.x0 + 1) * 10 > g.w * 6))
+            continue;
+        // Judged on its own samples: its presence in each, the blocks it shows in.
+        flags mask(g.size(), 0);
+        for (size_t i : p.core)
+            mask[i] = 1;
+        mask = grow(mask, g, z.grow);
+        std::vector<size_t> grown;
+        for (size_t i = 0; i < g.size(); ++i)
+            if (mask[i]) grown.push_back(i);
+        p.presence = presence_of(v, grown);
         int blocks = 0;
         for (int k = 0; k < b.count(); ++k) {
             std::vector<float> here(p.presence.begin() + b.first[size_t(k)],
@@ -139,7 +130,46 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
             std::nth_element(here.begin(), here.begin() + long(here.size() / 2), here.end());
             if (here[here.size() / 2] > presence_score) ++p.shown_blocks;
         }
-        p.graphic = p.shown_blocks >= 2 && 3 * p.shown_blocks >= blocks;
+        if (p.shown_blocks < 2 || 3 * p.shown_blocks < blocks) continue;
+        // Its pixels are those whose spread, over the samples that show it, dips below the
+        // spreads around: what the edge cue holds of the programme's steady picture (no
+        // dip) is no logo.
+        std::vector<float> take(size_t(n), 0.0f);
+        int taken = 0;
+        for (int s = 0; s < n; ++s)
+            if (p.presence[size_t(s)] > presence_score) {
+                take[size_t(s)] = 1;
+                ++taken;
+            }
+        if (taken < 8) take.assign(size_t(n), 1.0f);
+        plane_rect r;
+        r.x = std::max(0, p.x0 - z.radius);
+        r.y = std::max(0, p.y0 - z.radius);
+        r.w = std::min(g.w, p.x1 + z.radius + 1) - r.x;
+        r.h = std::min(g.h, p.y1 + z.radius + 1) - r.y;
+        field mean, spread;
+        weighted_moments(*v.planes[0], take, r, mean, spread);
+        const grid rg{r.w, r.h};
+        flags use(rg.size());
+        for (int y = 0; y < r.h; ++y)
+            for (int x = 0; x < r.w; ++x)
+                use[rg.at(x, y)] = v.picture[g.at(r.x + x, r.y + y)];
+        const field reference = percentile_field(spread, use, rg, z.radius, spread_rank);
+        std::vector<size_t> core;
+        for (size_t i : p.core) {
+            const size_t j = rg.at(int(i % size_t(g.w)) - r.x, int(i / size_t(g.w)) - r.y);
+            if (spread[j] < spread_dip * std::max(reference[j], 1e-3f)) core.push_back(i);
+        }
+        if (int(core.size()) < z.least_part) continue;
+        p.core = core;
+        std::fill(mask.begin(), mask.end(), 0);
+        for (size_t i : p.core)
+            mask[i] = 1;
+        mask = grow(mask, g, z.grow);
+        p.pixels.clear();
+        for (size_t i = 0; i < g.size(); ++i)
+            if (mask[i]) p.pixels.push_back(i);
+        p.graphic = true;
     }
     return parts;
 }

@@ -29,11 +29,12 @@ struct search_view {
     grid g;
 };
 
-// One part: its pixels (grown) and bounding box, its presence in each sample (the
-// correlation of the sample's gradients with the cue's over its pixels, all planes), the
-// blocks it shows in, and whether it is a graphic's.
+// One part: its core (where the edge cue stands out and, over the samples that show it,
+// the spread dips) and its pixels (the core grown), its bounding box (of the edge cue's
+// part), its presence in each sample (the correlation of the sample's gradients with the
+// cue's over its pixels, all planes), the blocks it shows in, and whether it is a graphic's.
 struct logo_part {
-    std::vector<size_t> pixels;
+    std::vector<size_t> core, pixels;
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     std::vector<float> presence;
     int shown_blocks = 0;
@@ -43,15 +44,15 @@ struct logo_part {
 // The presence of the pixels `where` (luma grid) in every sample.
 std::vector<float> presence_of(const search_view& v, const std::vector<size_t>& where);
 
-// The parts of the region that may be logo: where the spread pooled within blocks dips
-// below the smooth spread around, or where the edge cue's field stands out of its
-// surroundings; parts of least_part or more, grown. Each judged: presence in each sample,
-// shown in a block when its median there is above the presence threshold, a graphic when
-// shown in two blocks or more and a third of them or more. What reaches the region's inner
-// edges (towards the middle of the picture: corner 0 NW .. 3 SE) along most of them is the
-// programme, not a logo.
-std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, const field& spread,
-                                  int corner, const search_sizes& z);
+// The parts of the region that may be logo: where the edge cue's field stands out of its
+// surroundings, parts of least_part or more. Each judged on its own: presence in each
+// sample, shown in a block when its median there is above the presence threshold, a
+// graphic when shown in two blocks or more and a third of them or more; then its core
+// where its spread over the samples that show it dips below the smooth spread around, of
+// least_part or more. What reaches the region's inner edges (towards the middle of the
+// picture: corner 0 NW .. 3 SE) along most of them is the programme, not a logo.
+std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, int corner,
+                                  const search_sizes& z);
 
 // A sample shows a graphic when its presence is above this.
 constexpr float presence_score = 0.15f;

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <deque>
 
-#include "logo/box_mean.h"
 
 field percentile_field(const field& f, const flags& use, grid g, int r, double rank) {
     constexpr int step = 4;
@@ -192,26 +191,6 @@ field masked_median(const field& value, const flags& valid, const flags& where, 
             }
         }
     }
-    return out;
-}
-
-field guided_filter(const field& guide, const field& p, grid g, int r, float eps) {
-    field ip(g.size()), ii(g.size());
-    for (size_t i = 0; i < g.size(); ++i) {
-        ip[i] = guide[i] * p[i];
-        ii[i] = guide[i] * guide[i];
-    }
-    const field mi = box_mean(guide, g.w, g.h, r), mp = box_mean(p, g.w, g.h, r),
-                mip = box_mean(ip, g.w, g.h, r), mii = box_mean(ii, g.w, g.h, r);
-    field a(g.size()), b(g.size());
-    for (size_t i = 0; i < g.size(); ++i) {
-        a[i] = (mip[i] - mi[i] * mp[i]) / (mii[i] - mi[i] * mi[i] + eps);
-        b[i] = mp[i] - a[i] * mi[i];
-    }
-    const field ma = box_mean(a, g.w, g.h, r), mb = box_mean(b, g.w, g.h, r);
-    field out(g.size());
-    for (size_t i = 0; i < g.size(); ++i)
-        out[i] = ma[i] * guide[i] + mb[i];
     return out;
 }
 

@@ -1,6 +1,6 @@
 // Fields over a corner region (one float or flag per pixel, row after row) and the few
 // operations the logo model builds on: percentiles of a window, connected parts, growing,
-// membrane fills, medians over masks, the guided filter and the Poisson reconstruction of
+// membrane fills, medians over masks and the Poisson reconstruction of
 // a field from its gradients. Pure: plain buffers.
 #pragma once
 
@@ -37,10 +37,6 @@ field membrane_fill(const field& f, const flags& hole, grid g, const flags& pict
 // Per pixel of `where`: the median of `value` over the pixels of `valid` within r; pixels
 // with none take the nearest such median.
 field masked_median(const field& value, const flags& valid, const flags& where, grid g, int r);
-
-// The guided filter (radius r, regularisation eps): `p` smoothed where `guide` is flat, its
-// steps kept where the guide has them.
-field guided_filter(const field& guide, const field& p, grid g, int r, float eps);
 
 // The field whose gradients (forward differences gx, gy: f(x+1)-f(x), f(y+1)-f(y)) come
 // closest to the given ones in least squares, with no flux across the border, its mean 0:
