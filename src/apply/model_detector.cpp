@@ -102,7 +102,14 @@ std::string detect_logo(const std::string& input, analysis_result& r, int corner
     if (best < 0) return "";
     const picture_rect& at = s.where[size_t(best)];
     logo = logo_in_frame(models[best], best, at.x, at.y, s.width, s.height,
-                      s.rects[size_t(best)].shift_x, s.rects[size_t(best)].shift_y);
+                         s.rects[size_t(best)].shift_x, s.rects[size_t(best)].shift_y);
+    // Graphics of the other corners (a tag in another corner) join the strongest's.
+    for (int c = 0; c < 4; ++c)
+        if (c != best && models[c].found) {
+            const picture_rect& w = s.where[size_t(c)];
+            add_logo(logo, logo_in_frame(models[c], c, w.x, w.y, s.width, s.height,
+                                         s.rects[size_t(c)].shift_x, s.rects[size_t(c)].shift_y));
+        }
     found = true;
     return "";
 }

@@ -111,7 +111,7 @@ graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& w
     }
     for (float& v : guide)
         v /= top;
-    const int radius = std::max(2, int(std::lround(2 * scale)));
+    const int radius = std::max(3, int(std::lround(3 * scale)));
     const field smooth = stroke_median(bl, guide, support, g, radius);
     // The smoothing would thin an opaque stroke of two or three pixels into a translucent
     // one: where a pixel alone is clearly opaque, it stays so.

@@ -111,8 +111,16 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
         for (size_t i = 0; i < shrunk.size(); ++i)
             v.picture[i] = p[i] >= 0.5f;
     }
-    for (int p = 0; p < 3 && v.planes[p]; ++p)
-        v.cue[p] = edge_cue_of(*v.planes[p], blocks, every);
+    flags parity[2] = {flags(size_t(n), 0), flags(size_t(n), 0)};
+    for (int i = 0; i < n; ++i)
+        parity[i % 2][size_t(i)] = 1;
+    for (int p = 0; p < 3 && v.planes[p]; ++p) {
+        v.even[p] = edge_cue_of(*v.planes[p], blocks, parity[0]);
+        v.odd[p] = edge_cue_of(*v.planes[p], blocks, parity[1]);
+        v.cue[p] = v.even[p];
+        for (size_t i = 0; i < v.cue[p].w.size(); ++i)
+            v.cue[p].w[i] = 0.5f * (v.even[p].w[i] + v.odd[p].w[i]);
+    }
     const std::vector<logo_part> parts = find_parts(v, blocks, corner, sizes_for(scale / factor));
 
     std::vector<part_box> boxes;
@@ -331,6 +339,23 @@ frame_logo logo_in_frame(const logo_model& m, int corner, int x, int y, int widt
     f.box_w = m.box_w;
     f.box_h = m.box_h;
     return f;
+}
+
+void add_logo(frame_logo& logo, const frame_logo& other) {
+    const uint8_t first = uint8_t(logo.graphics.size());
+    for (size_t i = 0; i < logo.alpha.size() && i < other.alpha.size(); ++i)
+        if (other.alpha[i] > 0) {
+            logo.alpha[i] = other.alpha[i];
+            logo.colour[i] = other.colour[i];
+            if (other.graphic[i]) logo.graphic[i] = uint8_t(std::min(255, first + other.graphic[i]));
+        }
+    for (size_t i = 0; i < logo.alpha_c.size() && i < other.alpha_c.size(); ++i)
+        if (other.alpha_c[i] > 0) {
+            logo.alpha_c[i] = other.alpha_c[i];
+            logo.colour_cb[i] = other.colour_cb[i];
+            logo.colour_cr[i] = other.colour_cr[i];
+        }
+    logo.graphics.insert(logo.graphics.end(), other.graphics.begin(), other.graphics.end());
 }
 
 int strongest_corner(const logo_model models[4]) {

@@ -59,6 +59,11 @@ struct frame_logo {
     int corner = -1;
 };
 
+// Adds the graphics of `other` (placed in a frame of the same size and layout, not
+// overlapping `logo`'s) to `logo`: their pixels, numbered after logo's, and their boxes; the
+// main box stays logo's strongest.
+void add_logo(frame_logo& logo, const frame_logo& other);
+
 // Places `m` (a corner region whose top-left luma pixel is frame pixel x, y; x and y on
 // whole chroma samples) in a frame of width x height.
 frame_logo logo_in_frame(const logo_model& m, int corner, int x, int y, int width, int height,

@@ -49,9 +49,10 @@ std::vector<float> presence_of(const search_view& v, const std::vector<size_t>& 
     }
     for (int s = 0; s < n; ++s) {
         correlation_sums sums;
-        add_gradient_correlation(*v.planes[0], s, v.cue[0], where, sums);
+        const edge_cue* other = s % 2 ? v.even : v.odd;
+        add_gradient_correlation(*v.planes[0], s, other[0], where, sums);
         for (int p = 1; p < 3 && v.planes[p]; ++p)
-            add_gradient_correlation(*v.planes[p], s, v.cue[p], chroma, sums);
+            add_gradient_correlation(*v.planes[p], s, other[p], chroma, sums);
         out[size_t(s)] = float(sums.value());
     }
     return out;
@@ -61,8 +62,9 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
                                   const search_sizes& z) {
     const grid g = v.g;
     // The edge cue's field less its surroundings, all planes: first less the median around
-    // (which a large logo lifts, so that the picture next to it reads as a dip), then less
-    // the membrane spanned by what lies outside what stood out the first time.
+    // (which a large logo lifts, so that the picture next to it reads as a dip, and inside a
+    // large one is the logo itself), then less the membrane spanned by what lies outside
+    // what stood out the first time, with what it enclosed.
     field contrast(g.size(), 0.0f);
     for (int p = 0; p < 3 && v.planes[p]; ++p) {
         const edge_cue& c = v.cue[p];
@@ -72,7 +74,7 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
         flags out(c.g.size());
         for (size_t j = 0; j < c.g.size(); ++j)
             out[j] = std::fabs(c.w[j] - around[j]) > edge_contrast;
-        const field fill = membrane_fill(c.w, grow(out, c.g, 2), c.g, all);
+        const field fill = membrane_fill(c.w, grow(fill_holes(out, c.g), c.g, 2), c.g, all);
         for (size_t i = 0; i < g.size(); ++i) {
             const size_t j = p == 0 ? i : chroma_index(v, i);
             const float d = c.w[j] - fill[j];
@@ -143,18 +145,22 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
             }
         if (taken < 8) take.assign(size_t(n), 1.0f);
         plane_rect r;
-        r.x = std::max(0, p.x0 - z.radius);
-        r.y = std::max(0, p.y0 - z.radius);
-        r.w = std::min(g.w, p.x1 + z.radius + 1) - r.x;
-        r.h = std::min(g.h, p.y1 + z.radius + 1) - r.y;
+        r.x = std::max(0, p.x0 - 2 * z.grow);
+        r.y = std::max(0, p.y0 - 2 * z.grow);
+        r.w = std::min(g.w, p.x1 + 2 * z.grow + 1) - r.x;
+        r.h = std::min(g.h, p.y1 + 2 * z.grow + 1) - r.y;
         field mean, spread;
         weighted_moments(*v.planes[0], take, r, mean, spread);
         const grid rg{r.w, r.h};
-        flags use(rg.size());
+        flags use(rg.size()), hole(rg.size());
         for (int y = 0; y < r.h; ++y)
-            for (int x = 0; x < r.w; ++x)
+            for (int x = 0; x < r.w; ++x) {
                 use[rg.at(x, y)] = v.picture[g.at(r.x + x, r.y + y)];
-        const field reference = percentile_field(spread, use, rg, z.radius, spread_rank);
+                hole[rg.at(x, y)] = mask[g.at(r.x + x, r.y + y)];
+            }
+        // The spread the picture would have there: spanned by the spreads around the part
+        // (a window's percentile would be the logo's own inside a large one).
+        const field reference = membrane_fill(spread, hole, rg, use);
         std::vector<size_t> core;
         for (size_t i : p.core) {
             const size_t j = rg.at(int(i % size_t(g.w)) - r.x, int(i / size_t(g.w)) - r.y);

@@ -20,11 +20,13 @@ struct search_sizes {
 search_sizes sizes_for(double scale);
 
 // The region as searched: its planes (chroma subsampled by the shifts), with the edge cue
-// of each plane and where the picture is (no letterbox bar).
+// of each plane (from all samples), and again from the even and from the odd samples alone
+// (a sample's presence is measured against the cue of the others: a median of a few samples
+// follows each of them), and where the picture is (no letterbox bar).
 struct search_view {
     const plane_samples* planes[3] = {nullptr, nullptr, nullptr};
     int shift_x = 0, shift_y = 0;
-    edge_cue cue[3];
+    edge_cue cue[3], even[3], odd[3];
     flags picture;
     grid g;
 };

@@ -63,6 +63,26 @@ std::vector<int> label_parts(const flags& on, grid g, std::vector<int>& sizes) {
     return label;
 }
 
+flags fill_holes(flags on, grid g) {
+    flags off(g.size());
+    for (size_t i = 0; i < g.size(); ++i)
+        off[i] = !on[i];
+    std::vector<int> sizes;
+    const std::vector<int> label = label_parts(off, g, sizes);
+    std::vector<uint8_t> outer(sizes.size(), 0);
+    for (int x = 0; x < g.w; ++x) {
+        outer[size_t(label[g.at(x, 0)])] = 1;
+        outer[size_t(label[g.at(x, g.h - 1)])] = 1;
+    }
+    for (int y = 0; y < g.h; ++y) {
+        outer[size_t(label[g.at(0, y)])] = 1;
+        outer[size_t(label[g.at(g.w - 1, y)])] = 1;
+    }
+    for (size_t i = 0; i < g.size(); ++i)
+        if (label[i] && !outer[size_t(label[i])]) on[i] = 1;
+    return on;
+}
+
 flags grow(flags on, grid g, int steps) {
     for (int s = 0; s < steps; ++s) {
         flags next = on;
@@ -260,7 +280,7 @@ field poisson_field(const field& gx, const field& gy, grid g) {
                 rhs[d] += gy[k];
             }
         }
-    solve_laplacian(diag, nb, rhs, x, g.w >= 32 && g.h >= 32 ? 60 : 2000);
+    solve_laplacian(diag, nb, rhs, x, g.w >= 32 && g.h >= 32 ? 30 : 2000);
     double mean = 0;
     for (double v : x)
         mean += v;

@@ -27,6 +27,9 @@ field percentile_field(const field& f, const flags& use, grid g, int r, double r
 // size of each part (sizes[0] unused).
 std::vector<int> label_parts(const flags& on, grid g, std::vector<int>& sizes);
 
+// `on` with what it encloses (parts of the rest that do not reach the grid's border).
+flags fill_holes(flags on, grid g);
+
 // `on` grown by `steps` pixels (4-neighbours each step).
 flags grow(flags on, grid g, int steps);
 
