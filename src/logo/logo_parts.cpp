@@ -158,9 +158,13 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
                 use[rg.at(x, y)] = v.picture[g.at(r.x + x, r.y + y)];
                 hole[rg.at(x, y)] = mask[g.at(r.x + x, r.y + y)];
             }
-        // The spread the picture would have there: spanned by the spreads around the part
-        // (a window's percentile would be the logo's own inside a large one).
-        const field reference = membrane_fill(spread, hole, rg, use);
+        // The spread the picture would have there: the larger of a percentile of the window
+        // around (the logo's own inside a large one) and the membrane spanned by the spreads
+        // around the part (none where the part meets a letterbox bar).
+        const field around = percentile_field(spread, use, rg, z.radius, spread_rank);
+        field reference = membrane_fill(spread, hole, rg, use);
+        for (size_t j = 0; j < reference.size(); ++j)
+            reference[j] = std::max(reference[j], around[j]);
         std::vector<size_t> core;
         for (size_t i : p.core) {
             const size_t j = rg.at(int(i % size_t(g.w)) - r.x, int(i / size_t(g.w)) - r.y);
