@@ -33,7 +33,8 @@ float median_of(float* v, int n) {
 
 } // namespace
 
-edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags& take) {
+edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags& take,
+                     bool with_field) {
     constexpr int most = 7;
     edge_cue e;
     e.g = grid{p.width, p.height};
@@ -66,7 +67,7 @@ edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags
     e.gy.assign(n, 0.0f);
     const int blocks = int(block_x.size());
     if (blocks == 0) {
-        e.w.assign(n, 0.0f);
+        if (with_field) e.w.assign(n, 0.0f);
         return e;
     }
     std::vector<float> a(static_cast<size_t>(blocks)), c(static_cast<size_t>(blocks));
@@ -78,7 +79,7 @@ edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags
         e.gx[i] = median_of(a.data(), blocks);
         e.gy[i] = median_of(c.data(), blocks);
     }
-    e.w = poisson_field(e.gx, e.gy, g);
+    if (with_field) e.w = poisson_field(e.gx, e.gy, g);
     return e;
 }
 

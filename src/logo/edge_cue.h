@@ -15,11 +15,12 @@ struct edge_cue {
     field gx, gy, w;
 };
 
-// Per block the median over its samples that `take` marks (nine of them at the most, spread
+// Per block the median over its samples that `take` marks (seven of them at the most, spread
 // over the block) of each pixel's differences, then the median of those over the blocks:
-// a still shot's edges, in one block or two, are not a median's. Then the Poisson
-// reconstruction of w.
-edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags& take);
+// a still shot's edges, in one block or two, are not a median's. Then, with `with_field`, the
+// Poisson reconstruction of w (else w is empty).
+edge_cue edge_cue_of(const plane_samples& p, const sample_blocks& b, const flags& take,
+                     bool with_field = true);
 
 // How well the gradients of sample `s` over the pixels `where` follow the cue's: their
 // correlation's numerator and the two energies, to be summed over planes.

@@ -115,11 +115,18 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
     for (int i = 0; i < n; ++i)
         parity[i % 2][size_t(i)] = 1;
     for (int p = 0; p < 3 && v.planes[p]; ++p) {
-        v.even[p] = edge_cue_of(*v.planes[p], blocks, parity[0]);
-        v.odd[p] = edge_cue_of(*v.planes[p], blocks, parity[1]);
-        v.cue[p] = v.even[p];
-        for (size_t i = 0; i < v.cue[p].w.size(); ++i)
-            v.cue[p].w[i] = 0.5f * (v.even[p].w[i] + v.odd[p].w[i]);
+        // The cue of all samples: the two halves' gradients averaged, and their field.
+        v.even[p] = edge_cue_of(*v.planes[p], blocks, parity[0], false);
+        v.odd[p] = edge_cue_of(*v.planes[p], blocks, parity[1], false);
+        edge_cue& c = v.cue[p];
+        c.g = v.even[p].g;
+        c.gx.resize(v.even[p].gx.size());
+        c.gy.resize(c.gx.size());
+        for (size_t i = 0; i < c.gx.size(); ++i) {
+            c.gx[i] = 0.5f * (v.even[p].gx[i] + v.odd[p].gx[i]);
+            c.gy[i] = 0.5f * (v.even[p].gy[i] + v.odd[p].gy[i]);
+        }
+        c.w = poisson_field(c.gx, c.gy, c.g);
     }
     const std::vector<logo_part> parts = find_parts(v, blocks, corner, sizes_for(scale / factor));
 
