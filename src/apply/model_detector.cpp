@@ -96,13 +96,20 @@ std::string detect_logo(const std::string& input, analysis_result& r, int corner
     logo_model models[4];
     for (int c = 0; c < 4; ++c)
         if (s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0)
-            models[c] = estimate_logo(s.rects[size_t(c)], c, black);
+            models[c] = estimate_logo(s.rects[size_t(c)], c, black, picture.h / 720.0);
     if (r.has_crop) crop_under_logo(s, models, black, r.crop);
     const int best = strongest_corner(models);
     if (best < 0) return "";
     const picture_rect& at = s.where[size_t(best)];
     logo = logo_in_frame(models[best], best, at.x, at.y, s.width, s.height,
-                      s.rects[size_t(best)].shift_x, s.rects[size_t(best)].shift_y);
+                         s.rects[size_t(best)].shift_x, s.rects[size_t(best)].shift_y);
+    // Graphics of the other corners (a tag in another corner) join the strongest's.
+    for (int c = 0; c < 4; ++c)
+        if (c != best && models[c].found) {
+            const picture_rect& w = s.where[size_t(c)];
+            add_logo(logo, logo_in_frame(models[c], c, w.x, w.y, s.width, s.height,
+                                         s.rects[size_t(c)].shift_x, s.rects[size_t(c)].shift_y));
+        }
     found = true;
     return "";
 }

@@ -7,8 +7,9 @@
 #include "analysis/analysis_result.h"
 #include "logo/logo_model.h"
 
-// Pictures sampled for the model: three times the analysis' 64 key frames at the most.
-constexpr int model_samples = 192;
+// Pictures sampled for the model: as many as the analysis' key frames (its cost: delogo-apply
+// decodes them again, and the model may cost twice the analysis at the most).
+constexpr int model_samples = 64;
 
 // Estimates the model in each corner of `corner_mask` (bit 1 << c), corners measured from
 // the crop's edges (`r.crop` when a crop was found, else the frame), `width_bands` and

@@ -106,8 +106,12 @@ std::string load_logo(const std::string& path, int shift_x, int shift_y, frame_l
     whole.width = f.width;
     whole.height = f.height;
     whole.alpha = f.alpha;
-    find_logo(whole);
+    // (its faint pixels stay: they are the file's; the graphics are found as for an
+    // estimated model, whose faint pixels are gone before it is saved)
+    find_logo(whole, f.height / 720.0);
     if (!whole.found) return path + " holds no logo";
+    f.graphic = std::move(whole.graphic);
+    f.graphics = whole.graphics;
     f.box_x = whole.box_x;
     f.box_y = whole.box_y;
     f.box_w = whole.box_w;

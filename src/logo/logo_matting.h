@@ -1,0 +1,26 @@
+// The opacity and colour of a graphic, pixel by pixel, from the samples that show it: under
+// a translucent logo every sample reads O = a + b * B (b = 1 - opacity, a = opacity *
+// colour), so b is the ratio of the observed spread to the picture's spread filled in from
+// around the graphic, and the colour follows from the means. Pure.
+#pragma once
+
+#include "analysis/plane_samples.h"
+#include "logo/region_fields.h"
+#include "logo/sample_blocks.h"
+
+// One graphic's opacity and colour over a rectangle of the region: luma-sized fields over
+// `r`, chroma-sized over `rc` (r on the chroma grid). Colours on the 8-bit scale.
+struct graphic_matte {
+    plane_rect r, rc;
+    field alpha, colour;
+    field alpha_c, colour_cb, colour_cr;
+};
+
+// The matte over rectangle `r` (luma pixels, on whole chroma samples) of the region's
+// samples, each with its weight (0: left out), the graphic where `support` is set
+// (r-sized; around `core`, where it surely is, only where the opacity stands out of the
+// estimate's noise), the picture where `picture` is (r-sized: no letterbox bar). `scale`: the
+// picture's size in units of a 720-row picture (1 at the least).
+graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& weight,
+                            plane_rect r, const flags& core, const flags& support,
+                            const flags& picture, double scale);

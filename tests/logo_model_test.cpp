@@ -1,0 +1,320 @@
+// The logo model on plain buffers: samples of a corner region made here (moving textures, a
+// still shot, logos of known opacity and colour blended in), the model estimated from them
+// and held against what went in.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
+
+#include "logo/edge_cue.h"
+#include "logo/logo_model.h"
+#include "logo/region_fields.h"
+
+namespace {
+
+// A logo: opacity and colour (Y, Cb, Cr) at a region pixel.
+struct logo_pixel {
+    float alpha = 0, y = 235, cb = 128, cr = 128;
+};
+using logo_fn = std::function<logo_pixel(int x, int y, int sample)>;
+
+// Letters of a logo: three blocks of w x h with a hole, `gap` apart, from (x0, y0).
+bool letters(int x, int y, int x0, int y0, int w, int h, int gap) {
+    const int u = x - x0, v = y - y0;
+    if (u < 0 || v < 0 || v >= h || u >= 3 * w + 2 * gap) return false;
+    const int k = u % (w + gap);
+    if (k >= w) return false;
+    return !(k >= w / 3 && k < w - w / 3 && v >= h / 3 && v < h - h / 3);
+}
+
+// n samples of a w x h region (4:2:0), each a moving texture of its own, or in samples
+// still_from..still_to-1 one still picture (dark poles, a bright sign, camera noise), with
+// `logo` blended in; `scale` magnifies everything (the picture's size in 720-row units).
+corner_samples make_samples(int w, int h, int n, const logo_fn& logo, int still_from = 0,
+                            int still_to = 0, int scale = 1) {
+    corner_samples s;
+    s.shift_x = s.shift_y = 1;
+    s.luma.width = w * scale;
+    s.luma.height = h * scale;
+    s.cb.width = s.cr.width = w * scale / 2;
+    s.cb.height = s.cr.height = h * scale / 2;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> f(0.03f, 0.25f), phase(0.0f, 6.3f);
+    std::normal_distribution<float> noise(0.0f, 1.5f);
+    const int W = w * scale, H = h * scale;
+    std::vector<float> Y(size_t(W) * H), U(Y.size()), V(Y.size());
+    for (int k = 0; k < n; ++k) {
+        const bool still = k >= still_from && k < still_to;
+        const float a = f(rng), b = f(rng), c = f(rng), d = f(rng), p = phase(rng), q = phase(rng);
+        const float level = 60.0f + 100.0f * float(k % 7) / 6.0f;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const float u = float(x) / scale, v = float(y) / scale;
+                float l, cb, cr;
+                if (still) {
+                    const bool pole = int(u) % 29 < 4, sign = u > 60 && u < 90 && v > 10 && v < 30;
+                    l = pole ? 30.0f : sign ? 210.0f : 140.0f + 20.0f * std::sin(0.05f * v);
+                    cb = pole ? 120.0f : 135.0f;
+                    cr = sign ? 160.0f : 125.0f;
+                } else {
+                    l = level + 45 * std::sin(a * u + b * v + p) + 25 * std::sin(c * u - d * v + q);
+                    cb = 128 + 25 * std::sin(b * u + c * v + q);
+                    cr = 128 + 25 * std::sin(d * u - a * v + p);
+                }
+                const logo_pixel g = logo(int(u), int(v), k);
+                const size_t i = size_t(y) * W + x;
+                Y[i] = g.alpha * g.y + (1 - g.alpha) * l + noise(rng);
+                U[i] = g.alpha * g.cb + (1 - g.alpha) * cb + noise(rng);
+                V[i] = g.alpha * g.cr + (1 - g.alpha) * cr + noise(rng);
+            }
+        auto put = [](std::vector<uint8_t>& out, float value) {
+            out.push_back(uint8_t(std::clamp(std::lround(value), 0L, 255L)));
+        };
+        for (float value : Y)
+            put(s.luma.values, value);
+        for (int y = 0; y < H / 2; ++y)
+            for (int x = 0; x < W / 2; ++x) {
+                const size_t i = size_t(2 * y) * W + 2 * x;
+                put(s.cb.values, (U[i] + U[i + 1] + U[i + W] + U[i + W + 1]) / 4);
+                put(s.cr.values, (V[i] + V[i + 1] + V[i + W] + V[i + W + 1]) / 4);
+            }
+    }
+    return s;
+}
+
+// The mean opacity error over the pixels where the logo or the model has some, and the
+// largest opacity the model gives farther than `reach` pixels from the logo.
+struct opacity_check {
+    double error = 0, stray = 0;
+};
+opacity_check check(const logo_model& m, const logo_fn& logo, int scale, int reach) {
+    opacity_check c;
+    int counted = 0;
+    for (int y = 0; y < m.height; ++y)
+        for (int x = 0; x < m.width; ++x) {
+            const float truth = logo(x / scale, y / scale, 0).alpha, got = m.alpha[size_t(y) * m.width + x];
+            if (truth > 0.05f || got > 0.05f) {
+                c.error += std::fabs(truth - got);
+                ++counted;
+            }
+            bool near = false;
+            for (int v = y - reach; v <= y + reach && !near; ++v)
+                for (int u = x - reach; u <= x + reach && !near; ++u)
+                    near = logo(std::max(u, 0) / scale, std::max(v, 0) / scale, 0).alpha > 0;
+            if (!near) c.stray = std::max(c.stray, double(got));
+        }
+    c.error /= std::max(counted, 1);
+    return c;
+}
+
+constexpr int RW = 224, RH = 64; // a corner region of a 640 x 360 picture
+
+// White letters at 50 % in the region's top right (corner 1).
+logo_pixel half_logo(int x, int y, int) {
+    logo_pixel p;
+    p.alpha = letters(x, y, 120, 14, 24, 30, 8) ? 0.5f : 0.0f;
+    return p;
+}
+
+TEST(LogoModelEstimate, FindsTheLogoAndNotTheStillShot) {
+    // A still shot over a quarter of the samples: its poles and sign are still there
+    // while the logo is, but in one stretch of the recording only.
+    const corner_samples s = make_samples(RW, RH, 96, half_logo, 40, 64);
+    const logo_model m = estimate_logo(s, 1, 16, 0.5);
+    ASSERT_TRUE(m.found);
+    EXPECT_NEAR(m.box_x, 120, 3);
+    EXPECT_NEAR(m.box_y, 14, 3);
+    EXPECT_NEAR(m.box_x + m.box_w, 120 + 3 * 24 + 2 * 8, 3);
+    EXPECT_NEAR(m.box_y + m.box_h, 14 + 30, 3);
+    const opacity_check c = check(m, half_logo, 1, 3);
+    EXPECT_LT(c.error, 0.04);
+    EXPECT_LT(c.stray, 0.1); // measured 0.078: one pixel by a still pole next to a letter
+    EXPECT_EQ(m.graphics.size(), 1u);
+}
+
+TEST(LogoModelEstimate, NoLogoInAProgrammeWithAStillShot) {
+    const corner_samples s = make_samples(RW, RH, 96, [](int, int, int) { return logo_pixel{}; }, 40, 64);
+    for (int corner = 0; corner < 4; ++corner)
+        EXPECT_FALSE(estimate_logo(s, corner, 16, 0.5).found) << corner;
+}
+
+// A light blue logo at 40 %: its luma is the programme's mean, it shows in chroma only.
+logo_pixel blue_logo(int x, int y, int) {
+    logo_pixel p{0.0f, 120.0f, 190.0f, 90.0f};
+    p.alpha = letters(x, y, 120, 14, 24, 30, 8) ? 0.4f : 0.0f;
+    return p;
+}
+
+TEST(LogoModelEstimate, ALogoOfChromaAloneIsFoundWithItsColour) {
+    const corner_samples s = make_samples(RW, RH, 96, blue_logo);
+    const logo_model m = estimate_logo(s, 1, 16, 0.5);
+    ASSERT_TRUE(m.found);
+    EXPECT_NEAR(m.box_x, 120, 3);
+    EXPECT_NEAR(m.box_y + m.box_h, 14 + 30, 6);
+    EXPECT_LT(check(m, blue_logo, 1, 3).error, 0.04);
+    // Inside a stroke: its colour.
+    const size_t c = size_t(14 + 3) / 2 * m.chroma_width + (120 + 3) / 2;
+    EXPECT_NEAR(m.colour_cb[c], 190, 8);
+    EXPECT_NEAR(m.colour_cr[c], 90, 8);
+}
+
+// White letters at 70 % over a black drop shadow at 40 %, 3 pixels down and right.
+logo_pixel shadow_logo(int x, int y, int) {
+    logo_pixel p;
+    if (letters(x, y, 120, 14, 24, 30, 8)) {
+        p.alpha = 0.7f;
+    } else if (letters(x - 3, y - 3, 120, 14, 24, 30, 8)) {
+        p.alpha = 0.4f;
+        p.y = 16;
+    }
+    return p;
+}
+
+TEST(LogoModelEstimate, ADropShadowIsPartOfTheLogoInItsOwnColour) {
+    const corner_samples s = make_samples(RW, RH, 96, shadow_logo);
+    const logo_model m = estimate_logo(s, 1, 16, 0.5);
+    ASSERT_TRUE(m.found);
+    EXPECT_NEAR(m.box_y + m.box_h, 14 + 30 + 3, 3);
+    EXPECT_LT(check(m, shadow_logo, 1, 3).error, 0.05);
+    // The shadow's pixels under the first letter's bottom bar and the letter's own.
+    double shadow = 0, letter = 0;
+    for (int x = 124; x < 140; ++x) {
+        shadow += m.colour[size_t(14 + 31) * m.width + x] / 16;
+        letter += m.colour[size_t(14 + 27) * m.width + x] / 16;
+    }
+    EXPECT_LT(shadow, 60);
+    EXPECT_GT(letter, 200);
+}
+
+TEST(LogoModelEstimate, SizesFollowThePicture) {
+    // The same region at three times the size (a 4K picture's): the same logo, three times
+    // as large, as well estimated.
+    const corner_samples s = make_samples(RW, RH, 96, half_logo, 40, 64, 3);
+    const logo_model m = estimate_logo(s, 1, 16, 1.5);
+    ASSERT_TRUE(m.found);
+    EXPECT_NEAR(m.box_x, 3 * 120, 6);
+    EXPECT_NEAR(m.box_y, 3 * 14, 6);
+    EXPECT_NEAR(m.box_x + m.box_w, 3 * (120 + 88), 6);
+    EXPECT_NEAR(m.box_y + m.box_h, 3 * 44, 6);
+    const opacity_check c = check(m, half_logo, 3, 9);
+    EXPECT_LT(c.error, 0.04);
+    EXPECT_LT(c.stray, 0.06); // measured 0.051: noise in the ring the coarse search grew
+}
+
+// The logo, and a tag on the left for the first half of the samples.
+logo_pixel logo_and_tag(int x, int y, int k) {
+    logo_pixel p = half_logo(x, y, k);
+    if (k < 48 && x >= 20 && x < 60 && y >= 20 && y < 40) p = logo_pixel{0.8f, 200, 100, 200};
+    return p;
+}
+
+TEST(LogoModelEstimate, ATagShownHalfTheTimeIsAGraphicOfItsOwn) {
+    const corner_samples s = make_samples(RW, RH, 96, logo_and_tag);
+    const logo_model m = estimate_logo(s, 1, 16, 0.5);
+    ASSERT_TRUE(m.found);
+    ASSERT_EQ(m.graphics.size(), 2u);
+    // The logo is the stronger; the tag has its own box and pixels.
+    EXPECT_NEAR(m.box_x, 120, 2);
+    const graphic_box& tag = m.graphics[1];
+    EXPECT_NEAR(tag.x, 20, 2);
+    EXPECT_NEAR(tag.y, 20, 2);
+    EXPECT_NEAR(tag.w, 40, 4);
+    EXPECT_NEAR(tag.h, 20, 4);
+    EXPECT_EQ(m.graphic[size_t(30) * m.width + 40], 2);
+    EXPECT_EQ(m.graphic[size_t(16) * m.width + 121], 1);
+    // Estimated from the samples that show it: its own opacity, not half of it.
+    EXPECT_NEAR(m.alpha[size_t(30) * m.width + 40], 0.8, 0.08);
+}
+
+TEST(FindLogo, GraphicsAreTheCloseGroupsOfPartsStrongestFirst) {
+    logo_model m;
+    m.width = 200;
+    m.height = 60;
+    m.alpha.assign(size_t(m.width) * m.height, 0.0f);
+    auto fill = [&](int x0, int y0, int w, int h, float a) {
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x)
+                m.alpha[size_t(y) * m.width + x] = a;
+    };
+    fill(100, 10, 10, 30, 0.5f); // two letters 12 apart (less than 0.6 of their height): one graphic
+    fill(122, 10, 10, 30, 0.5f);
+    fill(10, 10, 20, 10, 0.3f);  // a tag, 70 pixels away: a graphic of its own, weaker
+    fill(60, 50, 5, 5, 0.9f);    // 25 pixels: too small to be any
+    fill(60, 30, 10, 10, 0.05f); // too faint
+    find_logo(m, 1.0);
+    ASSERT_TRUE(m.found);
+    ASSERT_EQ(m.graphics.size(), 2u);
+    EXPECT_EQ(m.box_x, 100);
+    EXPECT_EQ(m.box_w, 32);
+    EXPECT_EQ(m.graphics[1].x, 10);
+    EXPECT_EQ(m.graphics[1].w, 20);
+    EXPECT_EQ(m.graphic[size_t(15) * m.width + 125], 1);
+    EXPECT_EQ(m.graphic[size_t(15) * m.width + 15], 2);
+    EXPECT_EQ(m.alpha[size_t(52) * m.width + 62], 0.0f);
+    EXPECT_EQ(m.alpha[size_t(35) * m.width + 65], 0.0f);
+    // At twice the size a part must be four times as large.
+    m.alpha.assign(m.alpha.size(), 0.0f);
+    fill(100, 10, 8, 8, 0.5f); // 64 pixels: a part at 720 rows, not at 1440
+    find_logo(m, 1.0);
+    EXPECT_TRUE(m.found);
+    find_logo(m, 2.0);
+    EXPECT_FALSE(m.found);
+}
+
+TEST(PoissonField, RebuildsAFieldFromItsGradients) {
+    const grid g{97, 61};
+    field f(g.size()), gx(g.size(), 0.0f), gy(g.size(), 0.0f);
+    for (int y = 0; y < g.h; ++y)
+        for (int x = 0; x < g.w; ++x)
+            f[g.at(x, y)] = 40 * std::sin(0.07f * x) * std::cos(0.11f * y) + ((x - 30) * (x - 30) + (y - 20) * (y - 20) < 100 ? 50 : 0);
+    for (int y = 0; y < g.h; ++y)
+        for (int x = 0; x < g.w; ++x) {
+            if (x + 1 < g.w) gx[g.at(x, y)] = f[g.at(x + 1, y)] - f[g.at(x, y)];
+            if (y + 1 < g.h) gy[g.at(x, y)] = f[g.at(x, y + 1)] - f[g.at(x, y)];
+        }
+    double mean = 0;
+    for (float v : f)
+        mean += v;
+    mean /= double(f.size());
+    const field w = poisson_field(gx, gy, g);
+    double worst = 0;
+    for (size_t i = 0; i < f.size(); ++i)
+        worst = std::max(worst, std::fabs(w[i] - (f[i] - mean)));
+    EXPECT_LT(worst, 0.5);
+}
+
+TEST(EdgeCue, KeepsTheGradientsEveryStretchShares) {
+    // Over random pictures, a step every sample has; in the third of the samples that show
+    // one still picture, another step: the first is the cue's, the second not.
+    plane_samples p;
+    p.width = 40;
+    p.height = 8;
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> level(40, 200), pixel(-8, 8);
+    const int n = 48;
+    for (int k = 0; k < n; ++k) {
+        const int l = level(rng);
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) {
+                int v = k >= 16 && k < 32 ? (x >= 30 ? 160 : 60) : l + pixel(rng);
+                if (x >= 10 && x < 20) v = std::min(255, v / 2 + 120);
+                p.values.push_back(uint8_t(v));
+            }
+    }
+    const sample_blocks b = split_blocks(n);
+    EXPECT_EQ(b.count(), 8);
+    const edge_cue e = edge_cue_of(p, b, flags(size_t(n), 1));
+    double at_logo = 0, at_still = 0;
+    for (int y = 0; y < p.height; ++y) {
+        at_logo += e.gx[size_t(y) * p.width + 9] / p.height;
+        at_still += std::fabs(e.gx[size_t(y) * p.width + 29]) / p.height;
+    }
+    EXPECT_GT(at_logo, 40);
+    EXPECT_LT(at_still, 15);
+    // The field: the logo stands out of its surroundings.
+    EXPECT_GT(e.w[size_t(4) * p.width + 15] - e.w[size_t(4) * p.width + 5], 40);
+}
+
+} // namespace
