@@ -10,7 +10,8 @@
 #include <regex>
 
 #include "analysis/analysis_result.h"
-#include "apply/ffmpeg_run.h"
+#include "apply/ffmpeg_commands.h"
+#include "apply/progress_view.h"
 #include "helpers.h"
 
 namespace {

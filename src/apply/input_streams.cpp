@@ -31,8 +31,7 @@ AVFieldOrder first_frame_fields(AVFormatContext* fmt, int index, const AVCodec* 
 
 } // namespace
 
-std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
-                               int64_t* start_us) {
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out) {
     out.clear();
     // The probe's warnings would come before the analysis says anything; the analysis
     // opens the same file and tells what is wrong with it.
@@ -66,10 +65,10 @@ std::string read_input_streams(const std::string& path, std::vector<input_stream
             s.matrix = st->codecpar->color_space;
             s.primaries = st->codecpar->color_primaries;
             s.transfer = st->codecpar->color_trc;
+            if (const int32_t* m = display_matrix_of(st)) s.display_matrix.assign(m, m + 9);
         }
         if (s.index == video) s.field_order = fields;
         out.push_back(s);
     }
-    if (start_us) *start_us = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;
     return "";
 }

@@ -26,6 +26,8 @@ struct input_stream {
     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
     AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    // Video: the display matrix of the stream (9 values), empty when it has none.
+    std::vector<int32_t> display_matrix;
 };
 
 // The streams of `path` in container order, probed as FFmpeg probes them
@@ -33,6 +35,4 @@ struct input_stream {
 // is that of its first decoded frame: the stream's own flag is not to be trusted (H.264
 // reports a bottom-field-first stream as top field first). "" or why the file cannot be
 // read; FFmpeg's own messages are kept quiet, the analysis that follows reports them.
-// `start_us` (when given) receives the file's start as FFmpeg computes it, microseconds.
-std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
-                               int64_t* start_us = nullptr);
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out);
