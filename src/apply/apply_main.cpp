@@ -192,8 +192,8 @@ int model_logo(const apply_options& options, analysis_result& result, frame_logo
 // be done; otherwise `message` may hold a note (the restoration given up for FFmpeg's).
 bool plan_job(const apply_options& options, const analysis_result& result,
               const frame_logo& logo, bool model_found, bool with_logo,
-              const std::vector<input_stream>& streams, const AVOutputFormat* muxer,
-              apply_job& job, std::string& message) {
+              const std::vector<input_stream>& streams, int64_t input_start_us,
+              const AVOutputFormat* muxer, apply_job& job, std::string& message) {
     const bool mask_asked = (options.analysis.flags & FLAG_REMOVELOGO) != 0;
     job.result = &result;
     job.input = options.input;
@@ -246,8 +246,9 @@ bool plan_job(const apply_options& options, const analysis_result& result,
     if (!job.restoring) return true;
     if (interlaced) job.fields = video.field_order == AV_FIELD_TT ? "setfield=tff" : "setfield=bff";
     job.colour = colour_arguments(video.range, video.matrix, video.primaries, video.transfer);
-    job.route = route_frames(result.video_stream, plan, streams);
-    job.timing = frame_timing_for(muxer, int(streams.size()),
+    job.route = route_frames(result.video_stream, plan, streams, input_start_us,
+                             layout_for(input_format, result.frame_width, result.frame_height).bytes);
+    job.timing = frame_timing_for(muxer, video, int(streams.size()),
                                   options.custom_encoder ? options.encoder
                                                          : std::vector<std::string>());
     job.restoration = restoring_chain(logo, picture, interlaced);
@@ -392,7 +393,8 @@ int main(int argc, char** argv) {
     if (!options.dry_run && !found_in_path("ffmpeg"))
         return fail("ffmpeg not found: install Debian's ffmpeg package");
     std::vector<input_stream> streams;
-    const std::string unreadable = read_input_streams(options.input, streams);
+    int64_t input_start_us = 0;
+    const std::string unreadable = read_input_streams(options.input, streams, &input_start_us);
     if (!unreadable.empty()) return fail("cannot read " + options.input + ": " + unreadable);
     const std::string encoder_name =
         options.custom_encoder ? word_after(options.encoder, {"-c:v", "-vcodec", "-codec:v"})
@@ -430,7 +432,8 @@ int main(int argc, char** argv) {
     }
     apply_job job;
     std::string why_not;
-    if (!plan_job(options, result, logo, model_found, with_logo, streams, muxer, job, why_not))
+    if (!plan_job(options, result, logo, model_found, with_logo, streams, input_start_us, muxer,
+                  job, why_not))
         return fail(why_not);
     if (!why_not.empty()) note(why_not);
     return run_job(options, job, logo, model_found);

@@ -56,7 +56,7 @@ struct held_packet {
 } // namespace
 
 frames_end restore_pass(int in_fd, int out_fd, const chain_maker& make,
-                      const std::function<bool()>& stop) {
+                        int64_t chapter_shift_us, const std::function<bool()>& stop) {
     frames_end end;
     nut_output out;
     out.fd = out_fd;
@@ -70,7 +70,7 @@ frames_end restore_pass(int in_fd, int out_fd, const chain_maker& make,
     frame_chain chain;
     const int max_delay = int(std::max<int64_t>(1, held_pictures_budget / layout.bytes));
     if (!(end.error = make(layout, max_delay, chain)).empty()) return end;
-    if (!(end.error = open_nut_output(in, out)).empty()) return end;
+    if (!(end.error = open_nut_output(in, chapter_shift_us, out)).empty()) return end;
 
     // Packets in the order read; the pictures among them still in the chain, oldest first
     // (a deque keeps its elements in place when it grows or shrinks at its ends).

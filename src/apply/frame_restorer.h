@@ -48,5 +48,6 @@ struct frames_end {
 // every packet in the order read, the pictures of stream 0 (raw video) changed by the
 // chain `make` builds, which holds them back for its window, the packets after them
 // held with them. Until the input ends, the reader goes away or `stop` returns true.
+// The chapters are moved by `chapter_shift_us` (see open_nut_output).
 frames_end restore_pass(int in_fd, int out_fd, const chain_maker& make,
-                      const std::function<bool()>& stop);
+                        int64_t chapter_shift_us, const std::function<bool()>& stop);

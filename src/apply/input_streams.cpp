@@ -31,7 +31,8 @@ AVFieldOrder first_frame_fields(AVFormatContext* fmt, int index, const AVCodec* 
 
 } // namespace
 
-std::string read_input_streams(const std::string& path, std::vector<input_stream>& out) {
+std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
+                               int64_t* start_us) {
     out.clear();
     // The probe's warnings would come before the analysis says anything; the analysis
     // opens the same file and tells what is wrong with it.
@@ -66,9 +67,16 @@ std::string read_input_streams(const std::string& path, std::vector<input_stream
             s.primaries = st->codecpar->color_primaries;
             s.transfer = st->codecpar->color_trc;
             if (const int32_t* m = display_matrix_of(st)) s.display_matrix.assign(m, m + 9);
+            const AVRational guess = av_guess_frame_rate(fmt.get(), const_cast<AVStream*>(st), nullptr);
+            if (guess.num > 0 && guess.den > 0)
+                s.frame_rate = guess;
+            else if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0)
+                s.frame_rate = st->r_frame_rate;
         }
         if (s.index == video) s.field_order = fields;
+        s.jumps = (fmt->iformat->flags & AVFMT_TS_DISCONT) != 0;
         out.push_back(s);
     }
+    if (start_us) *start_us = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;
     return "";
 }

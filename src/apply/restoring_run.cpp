@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "apply/child_process.h"
+#include "apply/ffmpeg_commands.h"
 #include "apply/output_files.h"
 #include "apply/progress_view.h"
 
@@ -41,7 +42,7 @@ ffmpeg_end run_restoring(const std::vector<std::string>& decoder,
     frames_end pass;
     const int restored_fd = restored.write_end.release();
     std::thread frames([&] {
-        pass = restore_pass(decoded.read_end.fd, restored_fd, make,
+        pass = restore_pass(decoded.read_end.fd, restored_fd, make, nut_offset_us,
                             [] { return interrupt_signal() != 0; });
     });
     struct joiner {

@@ -107,7 +107,7 @@ nut_output::~nut_output() {
     if (fd >= 0) close(fd);
 }
 
-std::string open_nut_output(const nut_input& in, nut_output& out) {
+std::string open_nut_output(const nut_input& in, int64_t chapter_shift_us, nut_output& out) {
     AVFormatContext* raw = nullptr;
     int ret = avformat_alloc_output_context2(&raw, nullptr, "nut", nullptr);
     if (ret < 0) return av_text(ret);
@@ -118,7 +118,6 @@ std::string open_nut_output(const nut_input& in, nut_output& out) {
         AVStream* st = avformat_new_stream(raw, nullptr);
         if (!st) return av_text(AVERROR(ENOMEM));
         if ((ret = avcodec_parameters_copy(st->codecpar, from->codecpar)) < 0) return av_text(ret);
-        st->codecpar->codec_tag = 0;
         st->time_base = from->time_base;
         st->sample_aspect_ratio = from->sample_aspect_ratio;
         st->disposition = from->disposition;
@@ -138,8 +137,9 @@ std::string open_nut_output(const nut_input& in, nut_output& out) {
             raw->chapters[raw->nb_chapters++] = c;
             c->id = from->id;
             c->time_base = from->time_base;
-            c->start = from->start;
-            c->end = from->end;
+            const int64_t shift = av_rescale_q(chapter_shift_us, AV_TIME_BASE_Q, from->time_base);
+            c->start = from->start + shift;
+            c->end = from->end + shift;
             av_dict_copy(&c->metadata, from->metadata, 0);
         }
     }

@@ -36,9 +36,10 @@ struct nut_output {
 };
 
 // Writes the header of a NUT with the streams of `in` (codec parameters, time bases,
-// metadata, dispositions), its metadata and chapters, on `out.fd` (set by the caller, and
-// owned by `out`). "" or why it cannot.
-std::string open_nut_output(const nut_input& in, nut_output& out);
+// metadata, dispositions), its metadata and chapters, the chapters moved by
+// `chapter_shift_us` microseconds, on `out.fd` (set by the caller, and owned by `out`).
+// "" or why it cannot.
+std::string open_nut_output(const nut_input& in, int64_t chapter_shift_us, nut_output& out);
 
 // Writes `packet` (of `in`'s stream packet->stream_index, in that stream's time base) and
 // takes its contents. "" or why it could not be written (the reader went away: "Broken pipe").
