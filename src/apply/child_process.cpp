@@ -21,7 +21,7 @@ void fd_owner::reset() {
     fd = -1;
 }
 
-bool pipe_pair::open(bool large) {
+bool pipe_pair::create(bool large) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return false;
     read_end.fd = ends[0];

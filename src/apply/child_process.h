@@ -28,7 +28,7 @@ struct fd_owner {
 // (`large`): fewer, longer writes and reads, fewer switches between the processes.
 struct pipe_pair {
     fd_owner read_end, write_end;
-    bool open(bool large = false);
+    bool create(bool large = false);
 };
 
 // Whether `name` is an executable file in one of PATH's directories.

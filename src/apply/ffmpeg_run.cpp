@@ -13,7 +13,7 @@ ffmpeg_end run_ffmpeg(const std::vector<std::string>& argv, int64_t duration_us,
                       int& signal_number) {
     signal_number = 0;
     pipe_pair progress, errors_pipe;
-    if (!progress.open() || !errors_pipe.open()) return ffmpeg_end::failed;
+    if (!progress.create() || !errors_pipe.create()) return ffmpeg_end::failed;
     pid_t pid = -1;
     const int spawned =
         spawn(argv, -1, progress.write_end.fd, errors_pipe.write_end.fd, pid);

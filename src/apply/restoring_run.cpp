@@ -18,7 +18,7 @@ ffmpeg_end run_restoring(const std::vector<std::string>& decoder,
                          int64_t duration_us, int& signal_number) {
     signal_number = 0;
     pipe_pair decoded, restored, progress, errors_pipe;
-    if (!decoded.open(true) || !restored.open(true) || !progress.open() || !errors_pipe.open())
+    if (!decoded.create(true) || !restored.create(true) || !progress.create() || !errors_pipe.create())
         return ffmpeg_end::failed;
     error_file decoder_errors;
     if (decoder_errors.file.fd < 0) {
