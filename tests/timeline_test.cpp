@@ -195,6 +195,13 @@ std::string Timeline::dir_;
 
 TEST_F(Timeline, AsAPlainTranscode) {
     const std::string h264 = "-c:v libx264 -g 12 -bf 2 -preset ultrafast";
+    // An MP4 whose display matrix turns the picture: -display_rotation where ffmpeg has it
+    // (counter-clockwise), the "rotate" tag of FFmpeg 5 (clockwise) otherwise.
+    auto turned = [&](int degrees) {
+        return "ffmpeg -i scene.mkv " + h264 + " -c:a libmp3lame t.mp4 && { ffmpeg -display_rotation " +
+               std::to_string(360 - degrees) + " -i t.mp4 -c copy in.mp4 2>/dev/null || ffmpeg -i " +
+               "t.mp4 -c copy -metadata:s:v rotate=" + std::to_string(degrees) + " in.mp4; }";
+    };
     const struct {
         const char* name;
         std::string make;   // shell words making `input` from scene.mkv
@@ -231,11 +238,12 @@ TEST_F(Timeline, AsAPlainTranscode) {
          "-c:v ffv1 -c:a copy in.mkv",
          "in.mkv", "out.mkv", {}, true},
         // (MP3: the trimmed end of primed AAC is a packet duration, which NUT does not keep.)
-        {"a display matrix turning the picture by 90 degrees",
-         "ffmpeg -i scene.mkv " + h264 + " -c:a libmp3lame t.mp4 && "
-         "{ ffmpeg -display_rotation 90 -i t.mp4 -c copy in.mp4 2>/dev/null || "
-         "ffmpeg -i t.mp4 -c copy -metadata:s:v rotate=90 in.mp4; }",
-         "in.mp4", "out.mp4", {}, false},
+        {"a display matrix turning the picture by 90 degrees", turned(90), "in.mp4", "out.mp4",
+         {}, false},
+        {"a display matrix turning it by 180 degrees", turned(180), "in.mp4", "out.mp4", {},
+         false},
+        {"a display matrix turning it by 270 degrees", turned(270), "in.mp4", "out.mkv", {},
+         false},
         {"-t after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-t", "1.5"}, true},
         {"-frames:v after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-frames:v", "30"},
          true},
