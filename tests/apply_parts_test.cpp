@@ -8,7 +8,8 @@
 
 #include "apply/apply_options.h"
 #include "apply/encoder_args.h"
-#include "apply/ffmpeg_run.h"
+#include "apply/ffmpeg_commands.h"
+#include "apply/progress_view.h"
 #include "apply/filter_chain.h"
 #include "apply/output_files.h"
 #include "apply/stream_plan.h"
@@ -65,6 +66,18 @@ TEST(ApplyParts, TemporaryNamesKeepDirectoryAndExtension) {
 // The cases the end-to-end streams table does not meet: broadcast bitmaps and teletext,
 // attachments, audio the muxer refuses, a cover picture, and the numbering of the output
 // streams behind one left out.
+namespace {
+
+input_stream stream(int index, AVMediaType type, AVCodecID codec) {
+    input_stream s;
+    s.index = index;
+    s.type = type;
+    s.codec = codec;
+    return s;
+}
+
+} // namespace
+
 TEST(ApplyParts, StreamPlan) {
     const struct {
         AVMediaType type;
@@ -86,8 +99,8 @@ TEST(ApplyParts, StreamPlan) {
         {AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_MJPEG, "o.mkv", stream_use::leave_out, ""},
     };
     for (const auto& row : rows) {
-        const std::vector<input_stream> streams{{0, AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264},
-                                                {1, row.type, row.codec}};
+        const std::vector<input_stream> streams{stream(0, AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264),
+                                                stream(1, row.type, row.codec)};
         const stream_plan plan = plan_streams(streams, 0, output_muxer(row.output, ""));
         SCOPED_TRACE(std::string(avcodec_get_name(row.codec)) + " into " + row.output);
         ASSERT_EQ(plan.streams.size(), 1u);
@@ -95,9 +108,9 @@ TEST(ApplyParts, StreamPlan) {
         EXPECT_EQ(plan.streams[0].encoder, row.encoder);
         EXPECT_EQ(plan.notes.size(), row.use == stream_use::copy ? 0u : 1u);
     }
-    const std::vector<input_stream> streams{{0, AVMEDIA_TYPE_DATA, AV_CODEC_ID_BIN_DATA},
-                                            {1, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_MOV_TEXT},
-                                            {2, AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264}};
+    const std::vector<input_stream> streams{stream(0, AVMEDIA_TYPE_DATA, AV_CODEC_ID_BIN_DATA),
+                                            stream(1, AVMEDIA_TYPE_SUBTITLE, AV_CODEC_ID_MOV_TEXT),
+                                            stream(2, AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264)};
     const stream_plan plan = plan_streams(streams, 2, output_muxer("o", "matroska"));
     EXPECT_EQ(stream_arguments(2, plan),
               (std::vector<std::string>{"-map", "0:2", "-map", "0:1", "-c:1", "ass"}));

@@ -19,17 +19,15 @@ extern "C" {
 #include "analysis/analysis_result.h"
 #include "analysis/picture_writers.h"
 #include "analysis/settings.h"
+#include "apply/apply_job.h"
 #include "apply/apply_options.h"
+#include "apply/child_process.h"
 #include "apply/encoder_args.h"
-#include "apply/ffmpeg_run.h"
-#include "apply/filter_chain.h"
-#include "apply/frame_restorer.h"
-#include "apply/input_streams.h"
-#include "logo/logo_file.h"
 #include "apply/model_detector.h"
 #include "apply/output_files.h"
 #include "apply/preview_frame.h"
-#include "apply/stream_plan.h"
+#include "apply/restoring_run.h"
+#include "logo/logo_file.h"
 #include "video/sampler.h"
 
 namespace {
@@ -188,6 +186,158 @@ int model_logo(const apply_options& options, analysis_result& result, frame_logo
     return 0;
 }
 
+
+// The job, planned once from what the analysis and the model found: the route, the
+// picture kept, the chain, the streams, the encoder. false with `message` when it cannot
+// be done; otherwise `message` may hold a note (the restoration given up for FFmpeg's).
+bool plan_job(const apply_options& options, const analysis_result& result,
+              const frame_logo& logo, bool model_found, bool with_logo,
+              const std::vector<input_stream>& streams, int64_t input_start_us,
+              const AVOutputFormat* muxer, apply_job& job, std::string& message) {
+    const bool mask_asked = (options.analysis.flags & FLAG_REMOVELOGO) != 0;
+    job.result = &result;
+    job.input = options.input;
+    job.duration_us = result.duration_us;
+    // The model's logo is restored in-process unless FFmpeg's filters are asked for.
+    // -m asks for FFmpeg's removelogo by name: its mask is a filter's.
+    job.restoring = with_logo && model_found &&
+                    (options.filter == "restore" || (options.filter.empty() && !mask_asked));
+    const AVPixelFormat input_format = av_get_pix_fmt(result.pix_fmt.c_str());
+    const AVPixelFormat coded_format =
+        output_format(input_format, options.custom_encoder, options.encoder);
+    input_stream video;
+    for (const input_stream& s : streams)
+        if (s.index == result.video_stream) video = s;
+    int ax, ay, bx, by;
+    chroma_steps(input_format, ax, ay);
+    chroma_steps(coded_format, bx, by);
+    const int align_x = std::max(ax, bx);
+    // An interlaced picture's rows alternate between its two fields (its chroma rows too):
+    // an edge moved by an odd number of them would swap the fields.
+    const bool interlaced = video.field_order == AV_FIELD_TT || video.field_order == AV_FIELD_BB;
+    const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
+    const frame_rect picture = kept_picture(result, align_x, align_y);
+    if (!display_turn(video.display_matrix.empty() ? nullptr : video.display_matrix.data(),
+                      job.turn, job.unturn)) {
+        message = "the display matrix of " + options.input +
+                  " turns the picture by an angle that is not a multiple of 90 degrees";
+        return false;
+    }
+    if (job.restoring) {
+        // A saved model of another chroma layout, say: FFmpeg's filter on its box instead.
+        restoration unused;
+        const std::string why = plan_for(
+            logo, picture, layout_for(input_format, result.frame_width, result.frame_height),
+            interlaced, unused);
+        if (!why.empty()) {
+            message = "the logo cannot be restored (" + why + "): FFmpeg's delogo removes it";
+            job.restoring = false;
+        }
+    }
+    job.filters_work = place_logo(result, picture, with_logo, align_x, align_y);
+    job.work = job.restoring ? place_logo(result, picture, false, align_x, align_y)
+                             : job.filters_work;
+    const stream_plan plan = plan_streams(streams, result.video_stream, muxer);
+    job.streams = stream_arguments(result.video_stream, plan);
+    job.encoder =
+        encoder_arguments(input_format, video.field_order, options.custom_encoder, options.encoder);
+    for (const std::string& line : plan.notes)
+        note(line);
+    if (!job.restoring) return true;
+    if (interlaced) job.fields = video.field_order == AV_FIELD_TT ? "setfield=tff" : "setfield=bff";
+    job.colour = colour_arguments(video.range, video.matrix, video.primaries, video.transfer);
+    job.route = route_frames(result.video_stream, plan, streams, input_start_us,
+                             layout_for(input_format, result.frame_width, result.frame_height).bytes);
+    job.timing = frame_timing_for(muxer, video, int(streams.size()),
+                                  options.custom_encoder ? options.encoder
+                                                         : std::vector<std::string>());
+    job.restoration = restoring_chain(logo, picture, interlaced);
+    return true;
+}
+
+// Writes the preview, the mask and OUTPUT (or with --dry-run prints what reproduces the
+// run). 0, 1 after a message, or 128 + a signal.
+int run_job(const apply_options& options, const apply_job& job, const frame_logo& logo,
+            bool model_found) {
+    const std::string& output = options.output;
+    const std::string mask_path = mask_path_for(output);
+    // The mask of FFmpeg's removelogo: the route's, or the one the dry run's command reads
+    // (with -r the mask mode comes from the analysis: its file is refused only now).
+    const logo_work& filters = options.dry_run ? job.filters_work : job.work;
+    if (filters.mask && !options.force && exists(mask_path))
+        return fail("the mask " + mask_path + " exists (--force replaces it)");
+    std::string error;
+    // From here on files of this run exist: every way out removes the unfinished ones.
+    interrupt_guard guard;
+    if (!options.save_logo.empty() && model_found) {
+        temporary_file file;
+        if (!file.create(options.save_logo, error)) return fail(error);
+        file_ptr stream(fdopen(file.release_descriptor(), "wb"));
+        const std::string failed = stream ? save_logo(logo, std::move(stream)) : strerror(errno);
+        if (!failed.empty()) return fail("cannot write " + options.save_logo + ": " + failed);
+        if (interrupt_signal()) return interrupted(interrupt_signal(), options.save_logo);
+        if (!put_in_place(file, options.force)) return 1;
+    }
+    if (!options.preview.empty()) {
+        temporary_file file;
+        if (!file.create(options.preview, error)) return fail(error);
+        const preview_restoration shown{&logo, job.work.picture, !job.fields.empty()};
+        if (write_preview(options.input, *job.result, file.path(), options.preview,
+                          job.restoring ? &shown : nullptr) != 0)
+            return 1;
+        if (interrupt_signal()) return interrupted(interrupt_signal(), options.preview);
+        if (!put_in_place(file, options.force)) return 1;
+    }
+    temporary_file mask;
+    if (filters.mask) {
+        if (!mask.create(mask_path, error)) return fail(error);
+        if (!write_mask(*job.result, filters, mask)) return 1;
+    }
+    if (options.dry_run) {
+        // What reproduces the run. The restoration is delogo-apply's own: no ffmpeg command
+        // does it, so the command of FFmpeg's filters is what a user can run alone.
+        if (job.restoring)
+            printf("# the logo is restored inside delogo-apply, which no ffmpeg command can do; "
+                   "FFmpeg's filters instead (--filter ffmpeg):\n");
+        // The printed command reads the mask: it is written, under its own name.
+        if (filters.mask && !put_in_place(mask, options.force)) return 1;
+        printf("%s\n",
+               shell_line(filters_command(job, filters, mask_path, options.force, output)).c_str());
+        if (filters.mask) note("wrote " + mask_path + ", which the command reads");
+        return 0;
+    }
+
+    temporary_file cleaned;
+    if (!cleaned.create(output, error)) return fail(error);
+    if (interrupt_signal()) return interrupted(interrupt_signal(), output);
+    // ffmpeg overwrites only the empty temporary made for it, and reads the mask from its
+    // temporary: nothing is in place until it has finished.
+    int signal_number = 0;
+    const ffmpeg_end end =
+        job.restoring
+            ? run_restoring(decoding_command(job), encoding_command(job, true, cleaned.path()),
+                            job.restoration, job.duration_us, signal_number)
+            : run_ffmpeg(filters_command(job, job.work, mask.path(), true, cleaned.path()),
+                         job.duration_us, signal_number);
+    switch (end) {
+    case ffmpeg_end::done:
+        break;
+    case ffmpeg_end::not_found:
+        return fail("ffmpeg not found: install Debian's ffmpeg package");
+    case ffmpeg_end::interrupted:
+        return interrupted(signal_number, output);
+    default:
+        return fail(output + " not written");
+    }
+    if (interrupt_signal()) return interrupted(interrupt_signal(), output);
+    if (!put_in_place(cleaned, options.force)) return 1;
+    note("wrote " + output);
+    if (job.work.mask) {
+        if (!put_in_place(mask, options.force)) return 1;
+        note("wrote " + mask_path);
+    }
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -280,154 +430,11 @@ int main(int argc, char** argv) {
         note("nothing to clean in " + options.input + "; nothing written");
         return 0;
     }
-    // The model's logo is restored in-process unless FFmpeg's filters are asked for.
-    // -m asks for FFmpeg's removelogo by name: its mask is a filter's.
-    bool restoring =
-        with_logo && model_found &&
-        (options.filter == "restore" || (options.filter.empty() && !mask_asked));
-    const bool mask_mode = with_logo && result.has_mask && !restoring;
-    if (mask_mode && !mask_asked && !options.force && exists(mask_path))
-        return fail("the mask " + mask_path + " exists (--force replaces it)");
-
-    const AVPixelFormat input_format = av_get_pix_fmt(result.pix_fmt.c_str());
-    const AVPixelFormat coded_format =
-        output_format(input_format, options.custom_encoder, options.encoder);
-    AVFieldOrder field_order = AV_FIELD_UNKNOWN;
-    input_stream video;
-    for (const input_stream& s : streams)
-        if (s.index == result.video_stream) video = s;
-    field_order = video.field_order;
-    int ax, ay, bx, by;
-    chroma_steps(input_format, ax, ay);
-    chroma_steps(coded_format, bx, by);
-    const int align_x = std::max(ax, bx);
-    // An interlaced picture's rows alternate between its two fields (its chroma rows too):
-    // an edge moved by an odd number of them would swap the fields.
-    const bool interlaced = field_order == AV_FIELD_TT || field_order == AV_FIELD_BB;
-    const int align_y = std::max(ay, by) * (interlaced ? 2 : 1);
-    const frame_rect picture = kept_picture(result, align_x, align_y);
-    if (restoring) {
-        // A saved model of another chroma layout, say: FFmpeg's filter on its box instead.
-        restoration unused;
-        const std::string why = plan_for(
-            logo, picture,
-            layout_for(input_format, result.frame_width, result.frame_height), interlaced,
-            unused);
-        if (!why.empty()) {
-            note("the logo cannot be restored (" + why + "): FFmpeg's delogo removes it");
-            restoring = false;
-        }
-    }
-    // From here on files of this run exist: every way out removes the unfinished ones.
-    interrupt_guard guard;
-    if (!saved_logo.empty() && model_found) {
-        temporary_file file;
-        if (!file.create(saved_logo, error)) return fail(error);
-        file_ptr stream(fdopen(file.release_descriptor(), "wb"));
-        const std::string failed = stream ? save_logo(logo, std::move(stream)) : strerror(errno);
-        if (!failed.empty()) return fail("cannot write " + saved_logo + ": " + failed);
-        if (interrupt_signal()) return interrupted(interrupt_signal(), saved_logo);
-        if (!put_in_place(file, options.force)) return 1;
-    }
-    if (!preview.empty()) {
-        temporary_file file;
-        if (!file.create(preview, error)) return fail(error);
-        const preview_restoration shown{&logo, picture, interlaced};
-        if (write_preview(options.input, result, file.path(), preview,
-                          restoring ? &shown : nullptr) != 0)
-            return 1;
-        if (interrupt_signal()) return interrupted(interrupt_signal(), preview);
-        if (!put_in_place(file, options.force)) return 1;
-    }
-
-    const logo_work work =
-        place_logo(result, picture, with_logo && !restoring, align_x, align_y);
-
-    temporary_file mask;
-    if (work.mask) {
-        if (!mask.create(mask_path, error)) return fail(error);
-        if (!write_mask(result, work, mask)) return 1;
-    }
-    const stream_plan plan = plan_streams(streams, result.video_stream, muxer);
-    const std::vector<std::string> stream_args = stream_arguments(result.video_stream, plan);
-    const std::vector<std::string> encoder_args =
-        encoder_arguments(input_format, field_order, options.custom_encoder, options.encoder);
-    for (const std::string& line : plan.notes)
-        note(line);
-    auto chain = [&](const std::string& mask_file) {
-        std::string c = filter_chain(result, work, mask_file);
-        // Raw frames carry no field order: the encoder is told it again.
-        if (restoring && interlaced)
-            c = std::string(field_order == AV_FIELD_TT ? "setfield=tff" : "setfield=bff") +
-                (c.empty() ? "" : "," + c);
-        return c;
-    };
-    auto restored_command = [&](const std::string& out, bool overwrite, int64_t start_us) {
-        std::vector<std::string> encoder =
-            colour_arguments(video.range, video.matrix, video.primaries, video.transfer);
-        encoder.insert(encoder.end(), encoder_args.begin(), encoder_args.end());
-        return restoring_command(options.input, stream_args, chain(""), encoder, overwrite, out,
-                                 start_us);
-    };
-
-    if (options.dry_run && restoring) {
-        // Two commands, the frames passing through delogo-apply between them.
-        printf("%s\n%s\n", shell_line(decoder_command(options.input, result.video_stream)).c_str(),
-               shell_line(restored_command(output, options.force, 0)).c_str());
-        note("the logo is restored between these two commands: the first's frames go through "
-             "delogo-apply to the second (its -itsoffset then is where they start)");
-        return 0;
-    }
-    if (options.dry_run) {
-        // The printed command reads the mask: it is written, under its own name.
-        if (work.mask && !put_in_place(mask, options.force)) return 1;
-        printf("%s\n", shell_line(ffmpeg_command(options.input, stream_args, chain(mask_path),
-                                                 encoder_args, options.force, output))
-                           .c_str());
-        if (work.mask) note("wrote " + mask_path + ", which the command reads");
-        return 0;
-    }
-
-    temporary_file cleaned;
-    if (!cleaned.create(output, error)) return fail(error);
-    if (interrupt_signal()) return interrupted(interrupt_signal(), output);
-    // ffmpeg overwrites only the empty temporary made for it, and reads the mask from its
-    // temporary: nothing is in place until it has finished.
-    int signal_number = 0;
-    ffmpeg_end end;
-    if (restoring) {
-        const change_maker make_change = [&](const frame_layout& layout, std::string& failure) {
-            auto plan = std::make_shared<restoration>();
-            failure = plan_for(logo, picture, layout, interlaced, *plan);
-            return failure.empty() ? restoring_change(plan) : frame_change();
-        };
-        end = run_restoring(
-            decoder_command(options.input, result.video_stream),
-            [&](int64_t start_us) {
-                return restored_command(cleaned.path(), true, start_us - input_start_us);
-            },
-            make_change, result.duration_us, signal_number);
-    } else {
-        end = run_ffmpeg(ffmpeg_command(options.input, stream_args, chain(mask.path()),
-                                        encoder_args, true, cleaned.path()),
-                         result.duration_us, signal_number);
-    }
-    switch (end) {
-    case ffmpeg_end::done:
-        break;
-    case ffmpeg_end::not_found:
-        return fail("ffmpeg not found: install Debian's ffmpeg package");
-    case ffmpeg_end::interrupted:
-        return interrupted(signal_number, output);
-    default:
-        return fail(output + " not written");
-    }
-    if (interrupt_signal()) return interrupted(interrupt_signal(), output);
-    if (!put_in_place(cleaned, options.force)) return 1;
-    note("wrote " + output);
-    if (work.mask) {
-        if (!put_in_place(mask, options.force)) return 1;
-        note("wrote " + mask_path);
-    }
-    return 0;
+    apply_job job;
+    std::string why_not;
+    if (!plan_job(options, result, logo, model_found, with_logo, streams, input_start_us, muxer,
+                  job, why_not))
+        return fail(why_not);
+    if (!why_not.empty()) note(why_not);
+    return run_job(options, job, logo, model_found);
 }

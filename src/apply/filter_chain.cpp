@@ -2,6 +2,7 @@
 #include "apply/filter_chain.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "analysis/mask_bits.h"
@@ -190,6 +191,34 @@ std::string filter_chain(const analysis_result& r, const logo_work& w,
     for (const std::string& f : filters)
         chain += (chain.empty() ? "" : ",") + f;
     return chain;
+}
+
+bool display_turn(const int32_t* m, std::string& forward, std::string& inverse) {
+    forward.clear();
+    inverse.clear();
+    if (!m) return true;
+    // The matrix's angle, clockwise in degrees as shown, taken into [0, 360) as ffmpeg does
+    // (its columns scaled to unit length; 16.16 fixed point cancels out).
+    const double s0 = std::hypot(double(m[0]), double(m[3])), s1 = std::hypot(double(m[1]), double(m[4]));
+    if (s0 == 0 || s1 == 0) return true;
+    double theta = std::round(std::atan2(m[1] / s1, m[0] / s0) * 180 / M_PI);
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    if (std::fabs(theta - 90) < 1) {
+        forward = m[3] > 0 ? "transpose=cclock_flip" : "transpose=clock";
+        inverse = m[3] > 0 ? "transpose=cclock_flip" : "transpose=cclock";
+    } else if (std::fabs(theta - 180) < 1) {
+        forward = m[0] < 0 ? "hflip" : "";
+        if (m[4] < 0) forward += forward.empty() ? "vflip" : ",vflip";
+        inverse = forward;
+    } else if (std::fabs(theta - 270) < 1) {
+        forward = m[3] < 0 ? "transpose=clock_flip" : "transpose=cclock";
+        inverse = m[3] < 0 ? "transpose=clock_flip" : "transpose=clock";
+    } else if (std::fabs(theta) < 1) {
+        forward = inverse = m[4] < 0 ? "vflip" : "";
+    } else {
+        return false;
+    }
+    return true;
 }
 
 std::vector<uint8_t> frame_mask(const analysis_result& r) {

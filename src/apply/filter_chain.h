@@ -66,6 +66,13 @@ std::string escape_filter_value(const std::string& value);
 std::string filter_chain(const analysis_result& r, const logo_work& w,
                          const std::string& mask_path);
 
+// The filters that turn pictures from their coded orientation into the one a display
+// matrix shows (`matrix`: its 9 values, or null), as ffmpeg's autorotation does for a
+// plain transcode: "transpose=clock", "hflip,vflip", ... ("" when there is no turn), and
+// in `inverse` the filters that undo them. false (both empty) when the matrix turns by an
+// angle that is not a multiple of 90 degrees.
+bool display_turn(const int32_t* matrix, std::string& forward, std::string& inverse);
+
 // The frame-sized greyscale mask of mask mode: 255 on the mask's logo pixels at their
 // exact frame positions (those outside the frame dropped), 0 elsewhere. Row-major,
 // frame_width bytes a row.

@@ -66,8 +66,15 @@ std::string read_input_streams(const std::string& path, std::vector<input_stream
             s.matrix = st->codecpar->color_space;
             s.primaries = st->codecpar->color_primaries;
             s.transfer = st->codecpar->color_trc;
+            if (const int32_t* m = display_matrix_of(st)) s.display_matrix.assign(m, m + 9);
+            const AVRational guess = av_guess_frame_rate(fmt.get(), const_cast<AVStream*>(st), nullptr);
+            if (guess.num > 0 && guess.den > 0)
+                s.frame_rate = guess;
+            else if (st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0)
+                s.frame_rate = st->r_frame_rate;
         }
         if (s.index == video) s.field_order = fields;
+        s.jumps = (fmt->iformat->flags & AVFMT_TS_DISCONT) != 0;
         out.push_back(s);
     }
     if (start_us) *start_us = fmt->start_time == AV_NOPTS_VALUE ? 0 : fmt->start_time;

@@ -26,6 +26,14 @@ struct input_stream {
     AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
     AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
     AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+    // Video: the display matrix of the stream (9 values), empty when it has none.
+    std::vector<int32_t> display_matrix;
+    // Video: the frame rate ffmpeg assumes when it encodes the stream (its guess from the
+    // container and the codec; 25 when it has none): the encoder's time base is its inverse.
+    AVRational frame_rate{25, 1};
+    // The file's format: whether its timestamps may jump (MPEG-TS): ffmpeg mends them from
+    // the audio and video, so a stream whose times depend on that must be read with them.
+    bool jumps = false;
 };
 
 // The streams of `path` in container order, probed as FFmpeg probes them
@@ -33,6 +41,6 @@ struct input_stream {
 // is that of its first decoded frame: the stream's own flag is not to be trusted (H.264
 // reports a bottom-field-first stream as top field first). "" or why the file cannot be
 // read; FFmpeg's own messages are kept quiet, the analysis that follows reports them.
-// `start_us` (when given) receives the file's start as FFmpeg computes it, microseconds.
+// `start_us` (when given) receives the file's start as ffmpeg computes it, microseconds.
 std::string read_input_streams(const std::string& path, std::vector<input_stream>& out,
                                int64_t* start_us = nullptr);

@@ -2,7 +2,7 @@
 #include "logo/restoration.h"
 
 std::vector<std::unique_ptr<frame_stage>> restoration_stages(
-    std::shared_ptr<const restoration> plan) {
+    std::shared_ptr<const restoration> plan, int /*max_delay: no stage looks further yet*/) {
     std::vector<std::unique_ptr<frame_stage>> stages;
     stages.push_back(std::make_unique<presence_stage>(plan));
     stages.push_back(std::make_unique<undo_stage>(plan));

@@ -12,9 +12,13 @@
 #include "logo/opaque_fill.h"
 #include "logo/restoration_plan.h"
 
-// The stages that restore frames with `plan`, in order.
+// The stages that restore frames with `plan`, in order. `max_delay`: the frames the chain
+// may hold back at the most (its delay, the sum of the stages' after()), what the caller's
+// memory for whole pictures allows; a stage that could look further ahead looks only as far
+// as the rest allows. The presence test's window (presence_window::reach) is held whatever
+// the budget.
 std::vector<std::unique_ptr<frame_stage>> restoration_stages(
-    std::shared_ptr<const restoration> plan);
+    std::shared_ptr<const restoration> plan, int max_delay);
 
 // One frame restored in place as if the logo were in it (no presence test): the preview's.
 void restore_frame(const restoration& r, plane_data frame[3]);

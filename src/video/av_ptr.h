@@ -41,6 +41,27 @@ struct av_freer {
 using sws_ptr = std::unique_ptr<SwsContext, sws_freer>; // from sws_getContext
 using av_bytes = std::unique_ptr<uint8_t[], av_freer>;  // from av_malloc/av_mallocz
 
+// A muxer's context (its I/O is its owner's business), and an AVIOContext of our own
+// callbacks with its buffer.
+struct output_freer {
+    void operator()(AVFormatContext* c) const { avformat_free_context(c); }
+};
+struct avio_freer {
+    void operator()(AVIOContext* c) const {
+        av_freep(&c->buffer);
+        avio_context_free(&c);
+    }
+};
+using output_ptr = std::unique_ptr<AVFormatContext, output_freer>; // avformat_alloc_output_context2
+using av_bytes_io = std::unique_ptr<AVIOContext, avio_freer>;      // from avio_alloc_context
+
+// The bytes an AVIOContext's write callback is handed (const since libavformat 61).
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using avio_written = const uint8_t*;
+#else
+using avio_written = uint8_t*;
+#endif
+
 // What av_find_best_stream hands back (const since libavformat 59).
 #if LIBAVFORMAT_VERSION_MAJOR >= 59
 using const_codec = const AVCodec*;
@@ -101,5 +122,21 @@ inline const char* demuxer_time_base_word() {
     return "demux";
 #else
     return "-1";
+#endif
+}
+
+// A stream's display matrix (9 values, 16.16 fixed point but the last column 2.30), or
+// null (stream side data moved into the codec parameters in libavformat 60.15).
+inline const int32_t* display_matrix_of(const AVStream* st) {
+#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
+    const AVPacketSideData* sd =
+        av_packet_side_data_get(st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data,
+                                AV_PKT_DATA_DISPLAYMATRIX);
+    return sd && sd->size >= 9 * sizeof(int32_t) ? reinterpret_cast<const int32_t*>(sd->data)
+                                                 : nullptr;
+#else
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    return data && size >= 9 * sizeof(int32_t) ? reinterpret_cast<const int32_t*>(data) : nullptr;
 #endif
 }
