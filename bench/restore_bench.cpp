@@ -53,7 +53,7 @@ void restore_one_frame(benchmark::State& state) {
     // A frame with the logo: its presence tested, then restored (the planes are restored
     // again and again: the work is the same whatever they hold).
     for (auto _ : state) {
-        double evidence = logo_evidence(r, frame);
+        double evidence = logo_evidence(r, 0, frame);
         benchmark::DoNotOptimize(evidence);
         restore_frame(r, frame);
         benchmark::DoNotOptimize(planes[0].data());
