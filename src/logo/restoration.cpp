@@ -2,12 +2,14 @@
 #include "logo/restoration.h"
 
 #include "logo/box_mean.h"
+#include "logo/temporal_fill.h"
 
 std::vector<std::unique_ptr<frame_stage>> restoration_stages(
     std::shared_ptr<const restoration> plan) {
     std::vector<std::unique_ptr<frame_stage>> stages;
     stages.push_back(std::make_unique<strength_stage>(plan));
     stages.push_back(std::make_unique<undo_stage>(plan));
+    stages.push_back(std::make_unique<temporal_stage>(plan));
     stages.push_back(std::make_unique<spatial_stage>(plan));
     return stages;
 }

@@ -71,7 +71,7 @@ struct plane_geometry {
 // The plane's work area around the logo, the model over it, and the sources; `label` is the
 // luma plane's graphic of each frame pixel.
 plane_restoration plan_plane(const plane_geometry& g, int margin_x, int margin_y,
-                             const std::vector<uint8_t>& label, int luma_width) {
+                             const std::vector<uint8_t>& label, int luma_width, bool interlaced) {
     plane_restoration p;
     int bx0 = g.x1, by0 = g.y1, bx1 = g.x0 - 1, by1 = g.y0 - 1;
     for (int y = g.y0; y < g.y1; ++y)
@@ -83,7 +83,11 @@ plane_restoration plan_plane(const plane_geometry& g, int margin_x, int margin_y
                 by1 = std::max(by1, y);
             }
     if (bx1 < bx0) return p;
-    const int top = std::max(g.y0, by0 - margin_y), bottom = std::min(g.y1, by1 + margin_y + 1);
+    int top = std::max(g.y0, by0 - margin_y);
+    const int bottom = std::min(g.y1, by1 + margin_y + 1);
+    // An interlaced frame's area starts on a top field's row: its rows of even place in the
+    // area are that field's in every plane.
+    if (interlaced && top % 2) top += top > g.y0 ? -1 : 1;
     p.x = std::max(g.x0, bx0 - margin_x);
     p.y = top;
     p.w = std::min(g.x1, bx1 + margin_x + 1) - p.x;
@@ -215,7 +219,7 @@ restoration plan_restoration(const frame_logo& logo, const frame_rect& picture, 
         g.y1 = std::min(g.height, -(-(picture.y + picture.h) >> g.sy));
         // (at least the reach the fills of the old plan had, in small frames)
         const int mx = std::max(4, reach >> g.sx), my = std::max(4, reach >> g.sy);
-        r.plane[k] = plan_plane(g, mx, my, label, logo.width);
+        r.plane[k] = plan_plane(g, mx, my, label, logo.width, interlaced);
     }
     const plane_restoration& p = r.plane[0];
     if (p.w > 0) {

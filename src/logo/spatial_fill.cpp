@@ -127,8 +127,12 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
         bool any = false;
         for (const float s : wp.hidden)
             any = any || s > 0;
-        if (!any) continue;
+        if (!any) {
+            std::fill(wp.hidden.begin(), wp.hidden.end(), 0.0f);
+            continue;
+        }
         const int sy = k ? r.shift_y : 0;
+        // (negative: found by the temporal fill, picture to read)
         // Each field alone in an interlaced frame; the whole area otherwise.
         const int fields = r.interlaced && p.h > 1 ? 2 : 1;
         for (int field = 0; field < fields; ++field) {
@@ -153,7 +157,7 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
                     for (int u = 0; u < p.w; ++u) {
                         const size_t i = size_t(t) * p.w + u, j = size_t(t * fields + field) * p.w + u;
                         if (zone[i] != z) role[i] = 2;
-                        else if (wp.hidden[j] <= 0 && p.source[j]) role[i] = 0;
+                        else if ((wp.hidden[j] <= 0 && p.source[j]) || wp.hidden[j] < 0) role[i] = 0;
                         else role[i] = 1, any_here = any_here || wp.hidden[j] > 0;
                     }
                 if (!any_here) continue;
