@@ -24,7 +24,7 @@ constexpr double least_signal = 1.0;
 } // namespace
 
 double logo_evidence(const restoration& r, int g, const work_plane& luma,
-                     const std::vector<float>& mean) {
+                     const std::vector<float>& mean, float strength) {
     const plane_restoration& p = r.plane[0];
     if (p.w <= 0 || g < 0 || g >= int(r.graphics.size()) || r.graphics[size_t(g)].support.empty())
         return cannot_tell;
@@ -35,7 +35,7 @@ double logo_evidence(const restoration& r, int g, const work_plane& luma,
     const float margin = out_of_range;
     size_t impossible = 0;
     for (int i : t.undone) {
-        const float a = p.alpha[size_t(i)];
+        const float a = strength * p.alpha[size_t(i)];
         const float u = (observed[size_t(i)] - a * p.colour[size_t(i)]) / (1.0f - a);
         impossible += u < -margin || u > r.top + margin;
     }
@@ -46,8 +46,9 @@ double logo_evidence(const restoration& r, int g, const work_plane& luma,
     // and the logo's own pixels give none, the logo is there, however textured the
     // picture; where both give them alike, it is not.
     if (t.ring.size() >= least_ring && t.undone.size() >= least_ring) {
-        const float gain = 1.0f / (1.0f - t.ring_alpha);
-        const float offset = t.ring_alpha * t.ring_colour * gain;
+        const float ring_alpha = strength * t.ring_alpha;
+        const float gain = 1.0f / (1.0f - ring_alpha);
+        const float offset = ring_alpha * t.ring_colour * gain;
         size_t would = 0;
         for (int i : t.ring) {
             const float u = observed[size_t(i)] * gain - offset;

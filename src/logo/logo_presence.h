@@ -17,10 +17,11 @@
 // its own pixels do; 0 when it would give many and they give next to none; cannot_tell
 // when the frame cannot tell (a picture the logo's colour, where it cannot be seen).
 // `luma`: the frame's luma work area, as laid out by layout_of(r); `mean`: its box_mean
-// of radius high_pass_radius.
+// of radius high_pass_radius; `strength`: the graphic's opacity taken at this share of the
+// model's (a fading logo's undone samples are out of range only at full strength).
 constexpr double cannot_tell = std::numeric_limits<double>::quiet_NaN();
 double logo_evidence(const restoration& r, int g, const work_plane& luma,
-                     const std::vector<float>& mean);
+                     const std::vector<float>& mean, float strength = 1.0f);
 
 // Decides frame by frame whether a graphic is there, with some hysteresis so that a frame
 // that tells little (a background the colour of the logo) does not switch the removal on

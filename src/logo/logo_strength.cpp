@@ -12,6 +12,8 @@ namespace {
 // The graphic's expected signal must reach this many levels (8-bit, root mean square) at
 // full strength for a frame to tell its strength.
 constexpr double least_signal = 1.0;
+// The presence is told at no less than this strength.
+constexpr double least_strength = 0.1;
 
 } // namespace
 
@@ -73,8 +75,12 @@ void strength_stage::run(frame_window& w) {
         if (graphics_.empty()) continue;
         const std::vector<float> mean = box_mean(f->plane[0].v, p.w, p.h, high_pass_radius);
         for (size_t g = 0; g < graphics_.size(); ++g) {
-            graphics_[g].presence.add(logo_evidence(*plan_, int(g), f->plane[0], mean));
-            graphics_[g].fits.push_back(fit_strength(*plan_, int(g), f->plane[0], mean));
+            // Its presence told at the strength it seems to have: a fading logo's samples
+            // undone at full strength would be out of range, and say it is not there.
+            const double fit = fit_strength(*plan_, int(g), f->plane[0], mean);
+            const float at = std::isnan(fit) ? 1.0f : float(std::clamp(fit, least_strength, 1.0));
+            graphics_[g].presence.add(logo_evidence(*plan_, int(g), f->plane[0], mean, at));
+            graphics_[g].fits.push_back(fit);
         }
     }
     work_frame& f = w.current();

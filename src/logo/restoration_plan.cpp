@@ -197,10 +197,10 @@ restoration plan_restoration(const frame_logo& logo, const frame_rect& picture, 
     r.shift_x = logo.shift_x;
     r.shift_y = logo.shift_y;
     if (logo.alpha.size() != size_t(logo.width) * logo.height || logo.alpha.empty()) return r;
-    // The graphics: parts of the logo more than a sixtieth of the frame's height apart.
+    // The graphics: parts of the logo about a sixtieth of the frame's height apart or more.
     int count = 0;
     const std::vector<uint8_t> label =
-        graphics_of(logo.alpha, logo.width, logo.height, no_alpha, std::max(4, logo.height / 60), count);
+        graphics_of(logo.alpha, logo.width, logo.height, no_alpha, std::max(4, logo.height / 120), count);
     const int reach = int(std::lround(margin * float(logo.height)));
     const int cw = -(-logo.width >> logo.shift_x), ch = -(-logo.height >> logo.shift_y);
     for (int k = 0; k < r.planes; ++k) {
@@ -217,8 +217,8 @@ restoration plan_restoration(const frame_logo& logo, const frame_rect& picture, 
         g.y0 = std::max(0, picture.y >> g.sy);
         g.x1 = std::min(g.width, -(-(picture.x + picture.w) >> g.sx));
         g.y1 = std::min(g.height, -(-(picture.y + picture.h) >> g.sy));
-        // (at least the reach the fills of the old plan had, in small frames)
-        const int mx = std::max(4, reach >> g.sx), my = std::max(4, reach >> g.sy);
+        // (small frames too need picture around the logo to measure its motion on)
+        const int mx = std::max(least_margin, reach) >> g.sx, my = std::max(least_margin, reach) >> g.sy;
         r.plane[k] = plan_plane(g, mx, my, label, logo.width, interlaced);
     }
     const plane_restoration& p = r.plane[0];

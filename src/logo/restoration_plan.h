@@ -25,6 +25,7 @@ constexpr int rim_width = 2;
 // The work area reaches this share of the frame's height beyond the logo on every side:
 // the picture the motion around the logo is measured on, and the fills' sources.
 constexpr float default_margin = 0.05f;
+constexpr int least_margin = 16; // luma pixels
 
 // The presence test's high-pass: a pixel less the mean of the (2 r + 1)^2 square around it.
 constexpr int high_pass_radius = 3;

@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -358,10 +356,6 @@ void temporal_stage::run(frame_window& w) {
             if (!rec || !older || !older->observed || !rec->to_prev[size_t(field)].known) break;
             m = m.then(rec->to_prev[size_t(field)]);
             behind.push_back({m, older->observed.get(), d, farthest(m)});
-        }
-        if (getenv("DELOGO_DEBUG_FILL")) {
-            const motion& n = here->to_next[size_t(field)];
-            fprintf(stderr, "frame %lld: ahead %zu behind %zu next %d %.3f %.4f %.4f %.3f %.4f %.4f\n", t, ahead.size(), behind.size(), int(n.known), n.a[0], n.a[1], n.a[2], n.a[3], n.a[4], n.a[5]);
         }
         if (ahead.empty() && behind.empty()) continue;
         // The farthest move of each frame's map or a nearer one's: rising.
