@@ -24,7 +24,7 @@ struct model_case {
 };
 
 // The floors are generous: on these recordings the logo left in scores 10 to 18 dB and
-// FFmpeg's delogo on the exact box 14 dB (scripts/bench-restore prints the figures).
+// FFmpeg's delogo on the exact box 14 dB (scripts/bench-quality prints such figures).
 const model_case cases[] = {
     {"half", "--logo 50", 1, 0.08, -1, 30},
     {"faint", "--logo 30", 1, 0.08, -1, 30},
