@@ -50,8 +50,11 @@ frames make(int height) {
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) {
                     const double u = x - 1.5 * n / (k ? 2 : 1);
-                    p[size_t(y) * w + x] = uint8_t(120 + 60 * std::sin(u * 0.05) * std::cos(y * 0.04) +
-                                                   30 * std::sin((u + y) * 0.11));
+                    const double v = 120 + 60 * std::sin(u * 0.05) * std::cos(y * 0.04) +
+                                     30 * std::sin((u + y) * 0.11);
+                    // The logo blended in, as broadcast.
+                    const float a = k ? l.alpha_c[size_t(y) * w + x] : l.alpha[size_t(y) * w + x];
+                    p[size_t(y) * w + x] = uint8_t(a * (k ? 128.0 : 235.0) + (1 - a) * v);
                 }
             f.planes[k].push_back(p);
         }

@@ -14,6 +14,8 @@ constexpr int relax_rounds = 12;
 constexpr float over_relaxation = 1.5f;
 // A bar: black (8-bit) and flat across its row.
 constexpr float bar_black = 24.0f, bar_flat = 4.0f;
+// How far beyond the hidden pixels the solve reaches across pixels it may not read.
+constexpr int reach_across = rim_width + 2;
 constexpr int least_bar_pixels = 8;
 
 struct level {
@@ -153,6 +155,20 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
                     zone[i] = bar;
                 }
             }
+            // Pixels neither read nor filled count in the solve only near what is filled
+            // (the rim the fill reaches across); farther out (a translucent part, only
+            // undone) they are walls: the membrane needs no more, and costs less.
+            std::vector<uint8_t> across(n, 0), near(n, 0);
+            for (int t = 0; t < rows; ++t)
+                for (int u = 0; u < p.w; ++u)
+                    if (wp.hidden[size_t(t * fields + field) * p.w + u] > 0)
+                        for (int uu = std::max(0, u - reach_across); uu <= std::min(p.w - 1, u + reach_across); ++uu)
+                            across[size_t(t) * p.w + uu] = 1;
+            for (int t = 0; t < rows; ++t)
+                for (int u = 0; u < p.w; ++u)
+                    if (across[size_t(t) * p.w + u])
+                        for (int tt = std::max(0, t - reach_across); tt <= std::min(rows - 1, t + reach_across); ++tt)
+                            near[size_t(tt) * p.w + u] = 1;
             // The picture and the bar apart: each hidden pixel from its own side.
             for (const uint8_t z : {0, 1}) {
                 bool any_here = false;
@@ -161,6 +177,7 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
                         const size_t i = size_t(t) * p.w + u, j = size_t(t * fields + field) * p.w + u;
                         if (zone[i] != z) role[i] = 2;
                         else if ((wp.hidden[j] <= 0 && p.source[j]) || wp.hidden[j] < 0) role[i] = 0;
+                        else if (!near[i]) role[i] = 2;
                         else role[i] = 1, any_here = any_here || wp.hidden[j] > 0;
                     }
                 if (!any_here) continue;

@@ -32,7 +32,7 @@ constexpr double huber = 6.0;
 // Too little detail to tell the motion: the fit's total weight below this many pixels.
 constexpr double least_detail = 16;
 // Areas larger than this (pixels) are measured at half size.
-constexpr int fine_area = 320 * 1024;
+constexpr int fine_area = 128 * 1024;
 
 cv::Mat to_mat(const std::vector<float>& v, int w, int h) {
     cv::Mat m(h, w, CV_8UC1);
@@ -103,7 +103,7 @@ motion measure_motion(const std::vector<float>& from, const std::vector<float>& 
     }
     // One instance per thread (the stage runs on one): DIS keeps its buffers between calls.
     thread_local cv::Ptr<cv::DISOpticalFlow> dis =
-        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_FAST);
+        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_ULTRAFAST);
     cv::Mat flow;
     dis->calc(a, b, flow);
     // The points: (x, y) -> (x + fx, y + fy) in area pixels, each weighed by its detail.
