@@ -14,6 +14,10 @@ namespace {
 constexpr double least_signal = 1.0;
 // The presence is told at no less than this strength.
 constexpr double least_strength = 0.1;
+// A fit whose standard error (from what the fitted graphic leaves unexplained) is above
+// this cannot tell: over a textured picture the fit wanders by a fifth either way, and
+// undoing at a wandering strength paints the model's every error into the frame.
+constexpr double most_strength_error = 0.04;
 
 } // namespace
 
@@ -28,7 +32,7 @@ double fit_strength(const restoration& r, int g, const work_plane& luma,
     // colour) - hp(alpha) picture), the picture's local mean being the frame's undone at s.
     double s = 1.0;
     for (int round = 0; round < 3; ++round) {
-        double sh = 0, se = 0, see = 0, she = 0;
+        double sh = 0, se = 0, see = 0, she = 0, shh = 0;
         for (size_t k = 0; k < n; ++k) {
             const size_t i = size_t(t.support[k]);
             const double ma = p.alpha[i] - t.hp_alpha[k];
@@ -40,10 +44,16 @@ double fit_strength(const restoration& r, int g, const work_plane& luma,
             se += e;
             see += e * e;
             she += h * e;
+            shh += h * h;
         }
         const double ve = see - se * se / double(n);
         if (ve < least_signal * least_signal * double(n)) return cannot_tell;
         s = (she - sh * se / double(n)) / ve;
+        if (round == 2) {
+            const double unexplained = std::max(0.0, shh - sh * sh / double(n) - s * s * ve);
+            if (unexplained > most_strength_error * most_strength_error * double(n) * ve)
+                return cannot_tell;
+        }
     }
     return s;
 }
