@@ -61,10 +61,18 @@ grey blend(const grey& g, const frame_logo& l, const std::function<double(int, i
 }
 
 // The frames through the restoration's chain, restored.
+// `every_stage`: the fills too, whatever the plan (the chain leaves them out when nothing
+// can be hidden).
 std::vector<grey> restore(const restoration& r, const std::vector<grey>& frames,
-                          std::vector<std::vector<float>>* strengths = nullptr) {
+                          std::vector<std::vector<float>>* strengths = nullptr,
+                          bool every_stage = false) {
     auto plan = std::make_shared<restoration>(r);
-    stage_chain chain(restoration_stages(plan, 64));
+    std::vector<std::unique_ptr<frame_stage>> stages = restoration_stages(plan, 64);
+    if (every_stage && stages.size() == 2) {
+        stages.push_back(std::make_unique<temporal_stage>(plan, 64 - stages[0]->after()));
+        stages.push_back(std::make_unique<spatial_stage>(plan));
+    }
+    stage_chain chain(std::move(stages));
     const work_layout l = layout_of(r);
     std::vector<grey> out = frames;
     frame_list done;
@@ -221,6 +229,18 @@ TEST(TemporalFill, HiddenPictureFromTheFramesThatShowIt) {
         EXPECT_LT(temporal_error, 4.0);
         EXPECT_LT(temporal_error, 0.5 * error(spatial, truth[size_t(n)], block));
     }
+}
+
+// A logo translucent everywhere, even its strongest pixel just under where the fills take
+// a share: the chain without the fills restores every frame as the chain with them.
+TEST(TemporalFill, NothingHiddenNothingFilled) {
+    const float top = undo_limit - feather_width;
+    const frame_logo logo = logo_of([&](int x, int y) { return strokes(x, y, 100, top); });
+    const restoration r = plan_restoration(logo, whole, 1, 8, false);
+    std::vector<grey> frames;
+    for (int n = 0; n < 12; ++n)
+        frames.push_back(blend(picture(1.5 * n, 0.25 * n, 1, unsigned(n)), logo, [](int, int) { return 1.0; }));
+    EXPECT_EQ(restore(r, frames), restore(r, frames, nullptr, true));
 }
 
 // The membrane holds a linear ramp exactly (a harmonic function), reads nothing behind a
