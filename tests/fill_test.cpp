@@ -3,6 +3,7 @@
 // the frames that show the picture, the membrane fill of the rest and its stability.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>

@@ -124,9 +124,10 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
             if (mask[i]) grown.push_back(i);
         p.presence = presence_of(v, grown);
         int blocks = 0;
+        std::vector<float> here;
         for (int k = 0; k < b.count(); ++k) {
-            std::vector<float> here(p.presence.begin() + b.first[size_t(k)],
-                                    p.presence.begin() + b.first[size_t(k) + 1]);
+            here.assign(p.presence.begin() + b.first[size_t(k)],
+                        p.presence.begin() + b.first[size_t(k) + 1]);
             if (here.empty()) continue;
             ++blocks;
             std::nth_element(here.begin(), here.begin() + long(here.size() / 2), here.end());
