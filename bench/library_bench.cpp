@@ -1,8 +1,8 @@
 // The logo library's lookup beside the model's analysis, on the same samples of a real
 // recording: the four corners sampled as the model samples them (no crop, the default
 // bands), then, each ROUNDS times (default 5, alternating), the model's estimate in the
-// four corners and the lookup of every logo of the library DIR; CPU seconds of this
-// thread, medians, and the ratio. The sampling's own time is printed too (the model's
+// four corners and the lookup of every logo of the library DIR; CPU seconds of the
+// process (the sampling decodes on worker threads), medians, and the ratio. The sampling's own time is printed too (the model's
 // analysis is the sampling and the estimate; the lookup reads no picture of its own).
 // For each logo: the samples that show it, the colour errors per plane and the verdict.
 //
@@ -25,7 +25,7 @@ namespace {
 
 double cpu_now() {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 

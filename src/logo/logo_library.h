@@ -22,7 +22,7 @@ constexpr int least_shown = 3;
 // within this many levels (8-bit, per plane, the median over the samples that show it) of
 // nothing. Another logo at its place, the same logo in another colour or at another
 // opacity, leave more.
-constexpr float colour_tolerance = 16.0f;
+constexpr float colour_tolerance = 20.0f;
 
 // The lookup of one known logo in a recording's samples of one region.
 struct logo_lookup {
