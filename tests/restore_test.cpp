@@ -37,7 +37,7 @@ struct picture {
         const int size = depth <= 8 ? 1 : 2;
         for (int k = 0; k < 3; ++k)
             d[k] = plane_data{bytes[k].data(), ptrdiff_t((k ? W / 2 : W) * size)};
-        if (check_presence && !state->update(logo_evidence(r, d))) return;
+        if (check_presence && !state->update(logo_evidence(r, 0, d))) return;
         restore_frame(r, d);
     }
 };

@@ -170,124 +170,112 @@ void expect_logo_gone(const std::string& dir, const std::string& plain, const st
     }
 }
 
-class Timeline : public ::testing::Test {
-protected:
-    // The scene every row starts from: 4 s of the moving test pattern at 25 fps with a
-    // grey patch and the logo on it, and a tone, lossless; and the logo as delogo-apply's
-    // saved model reads it (its colour, its opacity as alpha).
-    static void SetUpTestSuite() {
-        dir_ = fresh_dir("timeline");
-        const run_result r = run_command(
-            "ffmpeg -v error -y -f lavfi -i \"color=c=black:s=320x180,format=rgba,geq=r=255:"
-            "g=255:b=255:a='if(between(X\\,250\\,289)*between(Y\\,16\\,27)\\,128\\,0)'\" "
-            "-frames:v 1 logo.png && "
-            "ffmpeg -v error -y -f lavfi -i testsrc2=s=320x180:r=25:d=4 -i logo.png -f lavfi "
-            "-i sine=r=48000:d=4 -filter_complex '[0]drawbox=x=240:y=8:w=60:h=28:c=0x606060:"
-            "t=fill[b];[b][1]overlay' -c:v ffv1 -c:a pcm_s16le scene.mkv",
-            dir_);
-        ASSERT_EQ(r.status, 0) << r.err;
-    }
-    static std::string dir_;
+// One row of the table: how its input is made from the scene, and the transcode.
+struct timeline_row {
+    const char* name;
+    std::string make; // shell words making `input` from scene.mkv
+    const char* input;
+    const char* output;
+    std::vector<std::string> words; // after "--", the plain transcode's too
+    bool upright;
 };
-std::string Timeline::dir_;
+
+const std::string h264 = "-c:v libx264 -g 12 -bf 2 -preset ultrafast";
+
+// An MP4 whose display matrix turns the picture: -display_rotation where ffmpeg has it
+// (counter-clockwise), the "rotate" tag of FFmpeg 5 (clockwise) otherwise.
+std::string turned(int degrees) {
+    return "ffmpeg -i scene.mkv " + h264 + " -c:a libmp3lame t.mp4 && { ffmpeg -display_rotation " +
+           std::to_string(360 - degrees) + " -i t.mp4 -c copy in.mp4 2>/dev/null || ffmpeg -i " +
+           "t.mp4 -c copy -metadata:s:v rotate=" + std::to_string(degrees) + " in.mp4; }";
+}
+
+const timeline_row rows[] = {
+    {"two recordings joined, timestamps jumping back",
+     "ffmpeg -i scene.mkv -t 2 " + h264 + " -c:a aac a.ts && ffmpeg -ss 2 -i scene.mkv " + h264 +
+         " -c:a aac -output_ts_offset 1 b.ts && cat a.ts b.ts > in.ts",
+     "in.ts", "out.mkv", {}, true},
+    {"a forward jump of an hour",
+     "ffmpeg -i scene.mkv -t 2 " + h264 + " -c:a aac a.ts && ffmpeg -ss 2 -i scene.mkv " + h264 +
+         " -c:a aac -output_ts_offset 3600 b.ts && cat a.ts b.ts > in.ts",
+     "in.ts", "out.ts", {}, true},
+    {"audio 0.5 s after the video",
+     "ffmpeg -i scene.mkv -itsoffset 0.5 -i scene.mkv -map 0:v -map 1:a " + h264 + " -c:a aac in.ts",
+     "in.ts", "out.mp4", {}, true},
+    {"audio before the video",
+     "ffmpeg -itsoffset 0.5 -i scene.mkv -i scene.mkv -map 0:v -map 1:a " + h264 + " -c:a aac in.ts",
+     "in.ts", "out.mkv", {}, true},
+    {"MPEG-TS timestamps wrapping at 2^33",
+     "ffmpeg -i scene.mkv " + h264 + " -c:a aac -output_ts_offset 95442 in.ts", "in.ts", "out.mkv",
+     {}, true},
+    {"MPEG-TS cut in the middle of a group of pictures",
+     "ffmpeg -i scene.mkv -c:v libx264 -g 50 -bf 2 -preset ultrafast -c:a aac all.ts && "
+     "tail -c +$(( $(stat -c %s all.ts) / 188 / 3 * 188 + 1 )) all.ts > in.ts",
+     "in.ts", "out.ts", {}, true},
+    {"variable frame rate, Matroska's millisecond time base",
+     "ffmpeg -i scene.mkv -vf \"setpts='(N*0.04+0.013*mod(N,3))/TB'\" -fps_mode passthrough "
+     "-c:v ffv1 -c:a copy in.mkv",
+     "in.mkv", "out.mkv", {}, true},
+    // (MP3: the trimmed end of primed AAC is a packet duration, which NUT does not keep.)
+    {"a display matrix turning the picture by 90 degrees", turned(90), "in.mp4", "out.mp4", {},
+     false},
+    {"a display matrix turning it by 180 degrees", turned(180), "in.mp4", "out.mp4", {}, false},
+    {"a display matrix turning it by 270 degrees", turned(270), "in.mp4", "out.mkv", {}, false},
+    {"-t after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-t", "1.5"}, true},
+    {"-frames:v after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-frames:v", "30"}, true},
+    {"-shortest after --, the audio ending first",
+     "ffmpeg -i scene.mkv -af atrim=0:2 -c:v copy -c:a pcm_s16le in.mkv", "in.mkv", "out.mkv",
+     {"-shortest"}, true},
+    {"Matroska with subtitles (SubRip and ASS) and a font attached",
+     "printf '1\\n00:00:00,500 --> 00:00:01,500\\nhello\\n\\n2\\n00:00:02,000 --> "
+     "00:00:03,000\\nagain\\n' > s.srt && head -c 3000 /dev/urandom > font.ttf && "
+     "ffmpeg -i scene.mkv -i s.srt -i s.srt -attach font.ttf -metadata:s:t "
+     "mimetype=application/x-truetype-font -map 0 -map 1 -map 2 " + h264 +
+         " -c:a aac -c:s:0 srt -c:s:1 ass in.mkv",
+     "in.mkv", "out.mkv", {}, true},
+    {"interlaced, top field first, with colour tags",
+     "ffmpeg -i scene.mkv -vf setfield=tff -c:v mpeg2video -flags +ildct+ilme -b:v 2M "
+     "-color_primaries bt709 -color_trc bt709 -colorspace bt709 -color_range tv -c:a mp2 in.ts",
+     "in.ts", "out.mkv", {"-flags", "+ildct+ilme", "-field_order", "tt"}, true},
+};
+
+// Each row a test of its own, in a directory of its own, so that CTest runs rows side by
+// side: the scene every row starts from is 4 s of the moving test pattern at 25 fps with
+// a grey patch and the logo on it, and a tone, lossless; and the logo as delogo-apply's
+// saved model reads it (its colour, its opacity as alpha).
+class Timeline : public ::testing::TestWithParam<size_t> {};
 
 } // namespace
 
-TEST_F(Timeline, AsAPlainTranscode) {
-    const std::string h264 = "-c:v libx264 -g 12 -bf 2 -preset ultrafast";
-    // An MP4 whose display matrix turns the picture: -display_rotation where ffmpeg has it
-    // (counter-clockwise), the "rotate" tag of FFmpeg 5 (clockwise) otherwise.
-    auto turned = [&](int degrees) {
-        return "ffmpeg -i scene.mkv " + h264 + " -c:a libmp3lame t.mp4 && { ffmpeg -display_rotation " +
-               std::to_string(360 - degrees) + " -i t.mp4 -c copy in.mp4 2>/dev/null || ffmpeg -i " +
-               "t.mp4 -c copy -metadata:s:v rotate=" + std::to_string(degrees) + " in.mp4; }";
-    };
-    const struct {
-        const char* name;
-        std::string make;   // shell words making `input` from scene.mkv
-        const char* input;
-        const char* output;
-        std::vector<std::string> words; // after "--", the plain transcode's too
-        bool upright;
-    } rows[] = {
-        {"two recordings joined, timestamps jumping back",
-         "ffmpeg -i scene.mkv -t 2 " + h264 + " -c:a aac a.ts && ffmpeg -ss 2 -i scene.mkv " +
-             h264 + " -c:a aac -output_ts_offset 1 b.ts && cat a.ts b.ts > in.ts",
-         "in.ts", "out.mkv", {}, true},
-        {"a forward jump of an hour",
-         "ffmpeg -i scene.mkv -t 2 " + h264 + " -c:a aac a.ts && ffmpeg -ss 2 -i scene.mkv " +
-             h264 + " -c:a aac -output_ts_offset 3600 b.ts && cat a.ts b.ts > in.ts",
-         "in.ts", "out.ts", {}, true},
-        {"audio 0.5 s after the video",
-         "ffmpeg -i scene.mkv -itsoffset 0.5 -i scene.mkv -map 0:v -map 1:a " + h264 +
-             " -c:a aac in.ts",
-         "in.ts", "out.mp4", {}, true},
-        {"audio before the video",
-         "ffmpeg -itsoffset 0.5 -i scene.mkv -i scene.mkv -map 0:v -map 1:a " + h264 +
-             " -c:a aac in.ts",
-         "in.ts", "out.mkv", {}, true},
-        {"MPEG-TS timestamps wrapping at 2^33",
-         "ffmpeg -i scene.mkv " + h264 + " -c:a aac -output_ts_offset 95442 in.ts", "in.ts",
-         "out.mkv", {}, true},
-        {"MPEG-TS cut in the middle of a group of pictures",
-         "ffmpeg -i scene.mkv -c:v libx264 -g 50 -bf 2 -preset ultrafast -c:a aac all.ts && "
-         "tail -c +$(( $(stat -c %s all.ts) / 188 / 3 * 188 + 1 )) all.ts > in.ts",
-         "in.ts", "out.ts", {}, true},
-        {"variable frame rate, Matroska's millisecond time base",
-         "ffmpeg -i scene.mkv -vf \"setpts='(N*0.04+0.013*mod(N,3))/TB'\" -fps_mode passthrough "
-         "-c:v ffv1 -c:a copy in.mkv",
-         "in.mkv", "out.mkv", {}, true},
-        // (MP3: the trimmed end of primed AAC is a packet duration, which NUT does not keep.)
-        {"a display matrix turning the picture by 90 degrees", turned(90), "in.mp4", "out.mp4",
-         {}, false},
-        {"a display matrix turning it by 180 degrees", turned(180), "in.mp4", "out.mp4", {},
-         false},
-        {"a display matrix turning it by 270 degrees", turned(270), "in.mp4", "out.mkv", {},
-         false},
-        {"-t after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-t", "1.5"}, true},
-        {"-frames:v after --", "cp scene.mkv in.mkv", "in.mkv", "out.mkv", {"-frames:v", "30"},
-         true},
-        {"-shortest after --, the audio ending first",
-         "ffmpeg -i scene.mkv -af atrim=0:2 -c:v copy -c:a pcm_s16le in.mkv", "in.mkv",
-         "out.mkv", {"-shortest"}, true},
-        {"Matroska with subtitles (SubRip and ASS) and a font attached",
-         "printf '1\\n00:00:00,500 --> 00:00:01,500\\nhello\\n\\n2\\n00:00:02,000 --> "
-         "00:00:03,000\\nagain\\n' > s.srt && head -c 3000 /dev/urandom > font.ttf && "
-         "ffmpeg -i scene.mkv -i s.srt -i s.srt -attach font.ttf -metadata:s:t "
-         "mimetype=application/x-truetype-font -map 0 -map 1 -map 2 " + h264 +
-             " -c:a aac -c:s:0 srt -c:s:1 ass in.mkv",
-         "in.mkv", "out.mkv", {}, true},
-        {"interlaced, top field first, with colour tags",
-         "ffmpeg -i scene.mkv -vf setfield=tff -c:v mpeg2video -flags +ildct+ilme -b:v 2M "
-         "-color_primaries bt709 -color_trc bt709 -colorspace bt709 -color_range tv -c:a mp2 "
-         "in.ts",
-         "in.ts", "out.mkv", {"-flags", "+ildct+ilme", "-field_order", "tt"}, true},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::string dir = dir_ + "/row";
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        const run_result made =
-            run_command("cp ../scene.mkv ../logo.png . && " +
-                            std::regex_replace(row.make, std::regex("ffmpeg "),
-                                               "ffmpeg -v error -y "),
-                        dir);
-        ASSERT_EQ(made.status, 0) << made.err;
-        std::vector<std::string> words{"-c:v", "libx264", "-preset", "ultrafast", "-crf", "20"};
-        words.insert(words.end(), row.words.begin(), row.words.end());
-        std::vector<std::string> plain{"ffmpeg", "-v", "error", "-i", row.input, "-map", "0",
-                                       "-c", "copy"};
-        plain.insert(plain.end(), words.begin(), words.end());
-        plain.push_back(std::string("plain.") + (strrchr(row.output, '.') + 1));
-        const run_result p = run_command(shell_line(plain), dir);
-        ASSERT_EQ(p.status, 0) << p.err;
-        std::vector<std::string> ours{DELOGO_APPLY_BINARY, "--logo", "logo.png", row.input,
-                                      row.output, "--"};
-        ours.insert(ours.end(), words.begin(), words.end());
-        const run_result o = run_command(shell_line(ours), dir);
-        ASSERT_EQ(o.status, 0) << o.err;
-        expect_same_timeline(dir, plain.back(), row.output);
-        expect_logo_gone(dir, plain.back(), row.output, row.upright);
-    }
+TEST_P(Timeline, AsAPlainTranscode) {
+    const timeline_row& row = rows[GetParam()];
+    SCOPED_TRACE(row.name);
+    const std::string dir = fresh_dir("timeline-" + std::to_string(GetParam()));
+    const run_result made = run_command(
+        "ffmpeg -v error -y -f lavfi -i \"color=c=black:s=320x180,format=rgba,geq=r=255:"
+        "g=255:b=255:a='if(between(X\\,250\\,289)*between(Y\\,16\\,27)\\,128\\,0)'\" "
+        "-frames:v 1 logo.png && "
+        "ffmpeg -v error -y -f lavfi -i testsrc2=s=320x180:r=25:d=4 -i logo.png -f lavfi "
+        "-i sine=r=48000:d=4 -filter_complex '[0]drawbox=x=240:y=8:w=60:h=28:c=0x606060:"
+        "t=fill[b];[b][1]overlay' -c:v ffv1 -c:a pcm_s16le scene.mkv && " +
+            std::regex_replace(row.make, std::regex("ffmpeg "), "ffmpeg -v error -y "),
+        dir);
+    ASSERT_EQ(made.status, 0) << made.err;
+    std::vector<std::string> words{"-c:v", "libx264", "-preset", "ultrafast", "-crf", "20"};
+    words.insert(words.end(), row.words.begin(), row.words.end());
+    std::vector<std::string> plain{"ffmpeg", "-v", "error", "-i", row.input, "-map", "0",
+                                   "-c", "copy"};
+    plain.insert(plain.end(), words.begin(), words.end());
+    plain.push_back(std::string("plain.") + (strrchr(row.output, '.') + 1));
+    const run_result p = run_command(shell_line(plain), dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    std::vector<std::string> ours{DELOGO_APPLY_BINARY, "--logo", "logo.png", row.input,
+                                  row.output, "--"};
+    ours.insert(ours.end(), words.begin(), words.end());
+    const run_result o = run_command(shell_line(ours), dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    expect_same_timeline(dir, plain.back(), row.output);
+    expect_logo_gone(dir, plain.back(), row.output, row.upright);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, Timeline, ::testing::Range(size_t{0}, std::size(rows)));

@@ -3,12 +3,16 @@
 // chain built from what was found.
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -205,7 +209,7 @@ int model_logo(const apply_options& options, analysis_result& result, frame_logo
 // picture kept, the chain, the streams, the encoder. false with `message` when it cannot
 // be done; otherwise `message` may hold a note (the restoration given up for FFmpeg's).
 bool plan_job(const apply_options& options, const analysis_result& result,
-              const frame_logo& logo, bool model_found, bool with_logo,
+              const std::shared_ptr<const frame_logo>& logo, bool model_found, bool with_logo,
               const std::vector<input_stream>& streams, int64_t input_start_us,
               const AVOutputFormat* muxer, apply_job& job, std::string& message) {
     const bool mask_asked = (options.analysis.flags & FLAG_REMOVELOGO) != 0;
@@ -241,7 +245,7 @@ bool plan_job(const apply_options& options, const analysis_result& result,
         // A saved model of another chroma layout, say: FFmpeg's filter on its box instead.
         restoration unused;
         const std::string why = plan_for(
-            logo, picture, layout_for(input_format, result.frame_width, result.frame_height),
+            *logo, picture, layout_for(input_format, result.frame_width, result.frame_height),
             interlaced, unused);
         if (!why.empty()) {
             message = "the logo cannot be restored (" + why + "): FFmpeg's delogo removes it";
@@ -271,8 +275,8 @@ bool plan_job(const apply_options& options, const analysis_result& result,
 
 // Writes the preview, the mask and OUTPUT (or with --dry-run prints what reproduces the
 // run). 0, 1 after a message, or 128 + a signal.
-int run_job(const apply_options& options, const apply_job& job, const frame_logo& logo,
-            bool model_found) {
+int run_job(const apply_options& options, const apply_job& job,
+            std::shared_ptr<const frame_logo> logo, bool model_found) {
     const std::string& output = options.output;
     const std::string mask_path = mask_path_for(output);
     // The mask of FFmpeg's removelogo: the route's, or the one the dry run's command reads
@@ -287,7 +291,7 @@ int run_job(const apply_options& options, const apply_job& job, const frame_logo
         temporary_file file;
         if (!file.create(options.save_logo, error)) return fail(error);
         file_ptr stream(fdopen(file.release_descriptor(), "wb"));
-        const std::string failed = stream ? save_logo(logo, std::move(stream)) : strerror(errno);
+        const std::string failed = stream ? save_logo(*logo, std::move(stream)) : strerror(errno);
         if (!failed.empty()) return fail("cannot write " + options.save_logo + ": " + failed);
         if (interrupt_signal()) return interrupted(interrupt_signal(), options.save_logo);
         if (!put_in_place(file, options.force)) return 1;
@@ -295,7 +299,7 @@ int run_job(const apply_options& options, const apply_job& job, const frame_logo
     if (!options.preview.empty()) {
         temporary_file file;
         if (!file.create(options.preview, error)) return fail(error);
-        const preview_restoration shown{&logo, job.work.picture, !job.fields.empty()};
+        const preview_restoration shown{logo.get(), job.work.picture, !job.fields.empty()};
         if (write_preview(options.input, *job.result, file.path(), options.preview,
                           job.restoring ? &shown : nullptr) != 0)
             return 1;
@@ -321,6 +325,14 @@ int run_job(const apply_options& options, const apply_job& job, const frame_logo
         return 0;
     }
 
+    // The run holds no more than it needs: the chain keeps its own share of the logo model
+    // until it is made, and the heap the analysis and the model used (band images, samples,
+    // frame-sized fields; glibc keeps what was freed below its top) goes back to the system
+    // before two ffmpegs start beside this process.
+    logo.reset();
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
     temporary_file cleaned;
     if (!cleaned.create(output, error)) return fail(error);
     if (interrupt_signal()) return interrupted(interrupt_signal(), output);
@@ -428,10 +440,11 @@ int main(int argc, char** argv) {
     if (!result.analysed)
         return fail("analysis of " + options.input + " failed: no key frame could be sampled");
 
-    frame_logo logo;
+    frame_logo estimated;
     bool model_found = false;
     const bool model = options.detector == "model";
-    if (model && model_logo(options, result, logo, model_found) != 0) return 1;
+    if (model && model_logo(options, result, estimated, model_found) != 0) return 1;
+    auto logo = std::make_shared<const frame_logo>(std::move(estimated));
     if (!saved_logo.empty() && !model_found) note("no logo to save in " + saved_logo);
     // The model judges its own logo; the doubt is about delogo's static pixels.
     const std::string doubt = model ? "" : logo_doubt(result);
@@ -450,5 +463,5 @@ int main(int argc, char** argv) {
                   job, why_not))
         return fail(why_not);
     if (!why_not.empty()) note(why_not);
-    return run_job(options, job, logo, model_found);
+    return run_job(options, job, std::move(logo), model_found);
 }

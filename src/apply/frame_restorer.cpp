@@ -33,11 +33,14 @@ std::string plan_for(const frame_logo& logo, const frame_rect& picture, const fr
     return "";
 }
 
-chain_maker restoring_chain(const frame_logo& logo, const frame_rect& picture, bool interlaced) {
-    return [&logo, picture, interlaced](const frame_layout& layout, int max_delay,
-                                        frame_chain& out) {
+chain_maker restoring_chain(std::shared_ptr<const frame_logo> logo, const frame_rect& picture,
+                            bool interlaced) {
+    return [logo, picture, interlaced](const frame_layout& layout, int max_delay,
+                                       frame_chain& out) mutable {
+        if (!logo) return std::string("the logo model was let go after its chain was made");
         auto plan = std::make_shared<restoration>();
-        const std::string error = plan_for(logo, picture, layout, interlaced, *plan);
+        const std::string error = plan_for(*logo, picture, layout, interlaced, *plan);
+        logo.reset();
         if (!error.empty()) return error;
         out.chain = std::make_unique<stage_chain>(restoration_stages(plan, max_delay));
         out.work = layout_of(*plan);

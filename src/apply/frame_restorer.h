@@ -30,8 +30,11 @@ struct frame_chain {
 using chain_maker =
     std::function<std::string(const frame_layout& layout, int max_delay, frame_chain& out)>;
 
-// The chain that restores `logo` (see plan_for and restoration_stages).
-chain_maker restoring_chain(const frame_logo& logo, const frame_rect& picture, bool interlaced);
+// The chain that restores `logo` (see plan_for and restoration_stages). The maker owns its
+// share of the logo until it has made a chain, then lets it go: a frame-sized model (100 MB
+// at 4K) need not stay for the run. Called again after that, it says so.
+chain_maker restoring_chain(std::shared_ptr<const frame_logo> logo, const frame_rect& picture,
+                            bool interlaced);
 
 // The memory for whole pictures held back while the chain works, bytes: a 4K 8-bit 4:2:0
 // picture is 12 MB, a 1080p one 3 MB.

@@ -1,19 +1,26 @@
-// The blend undone pixel by pixel with the plan's gain and offset.
+// The blend undone pixel by pixel at each graphic's strength.
 #include "logo/blend_undo.h"
 
 #include <algorithm>
 
 void undo_blend(const restoration& r, work_frame& f) {
+    const float low = undo_limit - feather_width;
     for (int k = 0; k < r.planes; ++k) {
         const plane_restoration& p = r.plane[k];
-        std::vector<float>& v = f.plane[k].v;
-        for (size_t i = 0; i < v.size(); ++i)
-            v[i] = std::clamp(v[i] * p.gain[i] - p.offset[i], 0.0f, r.top);
+        work_plane& wp = f.plane[k];
+        std::vector<float>& v = wp.v;
+        wp.hidden.assign(v.size(), 0.0f);
+        for (int t = p.ly; t < p.ly + p.lh; ++t)
+            for (int u = p.lx; u < p.lx + p.lw; ++u) {
+                const size_t i = size_t(t) * size_t(p.w) + size_t(u);
+                const int g = p.graphic[i];
+                if (!g) continue;
+                const float s = size_t(g) <= f.strength.size() ? f.strength[size_t(g - 1)] : 1.0f;
+                const float a = s * p.alpha[i];
+                if (a <= 0) continue;
+                if (a <= undo_limit)
+                    v[i] = std::clamp((v[i] - a * p.colour[i]) / (1.0f - a), 0.0f, r.top);
+                if (a > low) wp.hidden[i] = std::min(1.0f, (a - low) / feather_width);
+            }
     }
-}
-
-void undo_stage::run(frame_window& w) {
-    work_frame& f = w.current();
-    if (!f.strength.empty() && f.strength[0] <= 0) return;
-    undo_blend(*plan_, f);
 }

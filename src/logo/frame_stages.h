@@ -17,6 +17,11 @@
 struct work_plane {
     int x = 0, y = 0, w = 0, h = 0;
     std::vector<float> v;
+    // How much of each sample is still to be found (0 known or undone, 1 nothing of the
+    // picture left, between: the undone sample mixed with the fill; negative: found by the
+    // temporal fill), set by the stage that undoes the blend and cleared by the fills;
+    // empty: nothing to find.
+    std::vector<float> hidden;
     float& at(int u, int t) { return v[size_t(t) * size_t(w) + size_t(u)]; }
     float at(int u, int t) const { return v[size_t(t) * size_t(w) + size_t(u)]; }
 };

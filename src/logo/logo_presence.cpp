@@ -6,7 +6,6 @@
 #include <cmath>
 #include <vector>
 
-#include "logo/box_mean.h"
 
 namespace {
 
@@ -24,33 +23,38 @@ constexpr double least_signal = 1.0;
 
 } // namespace
 
-double logo_evidence(const restoration& r, const work_plane& luma) {
+double logo_evidence(const restoration& r, int g, const work_plane& luma,
+                     const std::vector<float>& mean, float strength) {
     const plane_restoration& p = r.plane[0];
-    if (p.w <= 0 || r.support.empty()) return cannot_tell;
+    if (p.w <= 0 || g < 0 || g >= int(r.graphics.size()) || r.graphics[size_t(g)].support.empty())
+        return cannot_tell;
+    const graphic_test& t = r.graphics[size_t(g)];
     const std::vector<float>& observed = luma.v;
     // Undone, a picture that had no logo comes out below black (or above white) wherever
     // it was darker (lighter) than the logo's share: no picture has such samples.
     const float margin = out_of_range;
     size_t impossible = 0;
-    for (int i : r.undone) {
-        const float u = observed[size_t(i)] * p.gain[size_t(i)] - p.offset[size_t(i)];
+    for (int i : t.undone) {
+        const float a = strength * p.alpha[size_t(i)];
+        const float u = (observed[size_t(i)] - a * p.colour[size_t(i)]) / (1.0f - a);
         impossible += u < -margin || u > r.top + margin;
     }
-    const double inside = r.undone.empty() ? 0 : double(impossible) / double(r.undone.size());
+    const double inside = t.undone.empty() ? 0 : double(impossible) / double(t.undone.size());
     if (inside > impossible_share) return 2.0;
     // The same for the picture just around the logo, as if it were under the logo's mean
     // opacity and colour: where that picture is dark (light) enough to give such samples
     // and the logo's own pixels give none, the logo is there, however textured the
     // picture; where both give them alike, it is not.
-    if (r.ring.size() >= least_ring && r.undone.size() >= least_ring) {
-        const float gain = 1.0f / (1.0f - r.ring_alpha);
-        const float offset = r.ring_alpha * r.ring_colour * gain;
+    if (t.ring.size() >= least_ring && t.undone.size() >= least_ring) {
+        const float ring_alpha = strength * t.ring_alpha;
+        const float gain = 1.0f / (1.0f - ring_alpha);
+        const float offset = ring_alpha * t.ring_colour * gain;
         size_t would = 0;
-        for (int i : r.ring) {
+        for (int i : t.ring) {
             const float u = observed[size_t(i)] * gain - offset;
             would += u < -margin || u > r.top + margin;
         }
-        const double around = double(would) / double(r.ring.size());
+        const double around = double(would) / double(t.ring.size());
         if (around >= telling_ring) {
             if (inside < 0.2 * around) return 0.0;
             if (inside > 0.6 * around) return 2.0;
@@ -59,16 +63,15 @@ double logo_evidence(const restoration& r, const work_plane& luma) {
     // The logo adds alpha (colour - picture): in the high-pass, about hp(alpha colour) -
     // hp(alpha) times the picture's local mean. The frame's high-pass is held against
     // that: a picture's own texture does not follow the logo's shape, the logo does.
-    const std::vector<float> mean = box_mean(observed, p.w, p.h, high_pass_radius);
-    const size_t n = r.support.size();
+    const size_t n = t.support.size();
     std::vector<double> expected(n);
     for (size_t k = 0; k < n; ++k) {
-        const size_t i = size_t(r.support[k]);
-        expected[k] = r.hp_alpha_colour[k] - r.hp_alpha[k] * mean[i];
+        const size_t i = size_t(t.support[k]);
+        expected[k] = t.hp_alpha_colour[k] - t.hp_alpha[k] * mean[i];
     }
     double sh = 0, ss = 0, shh = 0, sss = 0, shs = 0;
     for (size_t k = 0; k < n; ++k) {
-        const size_t i = size_t(r.support[k]);
+        const size_t i = size_t(t.support[k]);
         const double h = observed[i] - mean[i];
         const double e = expected[k];
         sh += h;
@@ -116,15 +119,4 @@ bool presence_window::decide() {
         ++first_;
     }
     return present;
-}
-
-void presence_stage::run(frame_window& w) {
-    // Each frame's evidence once, in order, as it first comes into the window.
-    for (int k = 0; k <= w.last(); ++k) {
-        const work_frame* f = w.at(k);
-        if (f->index < next_) continue;
-        window_.add(logo_evidence(*plan_, f->plane[0]));
-        next_ = f->index + 1;
-    }
-    w.current().strength.assign(1, window_.decide() ? 1.0f : 0.0f);
 }

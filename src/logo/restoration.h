@@ -1,6 +1,7 @@
-// The restoration under a logo from its model, as a chain of stages: the logo's presence
-// in each frame, the blend undone where it is translucent, its opaque shape filled.
-// Pure: plain buffers, no FFmpeg.
+// The restoration under a logo from its model, as a chain of stages: each graphic's
+// strength in each frame, the blend undone where it is translucent, what the frames
+// around show of the picture under its opaque parts, the rest filled from the picture
+// around it. Pure: plain buffers, no FFmpeg.
 #pragma once
 
 #include <memory>
@@ -8,9 +9,9 @@
 
 #include "logo/blend_undo.h"
 #include "logo/frame_stages.h"
-#include "logo/logo_presence.h"
-#include "logo/opaque_fill.h"
+#include "logo/logo_strength.h"
 #include "logo/restoration_plan.h"
+#include "logo/spatial_fill.h"
 
 // The stages that restore frames with `plan`, in order. `max_delay`: the frames the chain
 // may hold back at the most (its delay, the sum of the stages' after()), what the caller's
@@ -20,8 +21,9 @@
 std::vector<std::unique_ptr<frame_stage>> restoration_stages(
     std::shared_ptr<const restoration> plan, int max_delay);
 
-// One frame restored in place as if the logo were in it (no presence test): the preview's.
+// One frame restored in place as if the logo were in it at full strength, without the
+// frames around it: the preview's.
 void restore_frame(const restoration& r, plane_data frame[3]);
 
-// The presence evidence of one frame (see logo_evidence).
-double logo_evidence(const restoration& r, const plane_data frame[3]);
+// The presence evidence of graphic `g` in one frame (see logo_evidence).
+double logo_evidence(const restoration& r, int g, const plane_data frame[3]);
