@@ -39,9 +39,10 @@ int region_of(const picture_samples& s, int x, int y, int w, int h) {
     return -1;
 }
 
-bool boxes_meet(const graphic_box& a, const graphic_box& b, int margin) {
-    return a.x - margin < b.x + b.w && b.x - margin < a.x + a.w && a.y - margin < b.y + b.h &&
-           b.y - margin < a.y + a.h;
+// Whether two boxes share a pixel. No margin: a known logo's learnt box reaches a few
+// pixels past its letters, and a special-event logo may stand that near it.
+bool boxes_meet(const graphic_box& a, const graphic_box& b) {
+    return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
 }
 
 // A name for a new logo: its corner and a hash of its opacity ("ne-3fa9c2d1").
@@ -133,7 +134,7 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         bool known_here = false;
         for (const found_logo& f : shown)
             for (const graphic_box& g : f.entry.logo.graphics)
-                known_here = known_here || boxes_meet(b, g, 4);
+                known_here = known_here || boxes_meet(b, g);
         if (known_here) continue;
         new_logo n;
         n.entry.logo = graphic_of(logo, int(k));
