@@ -27,6 +27,8 @@ extern "C" {
 #include "apply/apply_options.h"
 #include "apply/child_process.h"
 #include "apply/encoder_args.h"
+#include "apply/input_streams.h"
+#include "apply/library_run.h"
 #include "apply/model_detector.h"
 #include "apply/output_files.h"
 #include "apply/preview_frame.h"
@@ -167,13 +169,25 @@ int model_logo(const apply_options& options, analysis_result& result, frame_logo
         const int cx = logo.box_x + logo.box_w / 2 < result.frame_width / 2 ? 0 : 1;
         logo.corner = cx + (logo.box_y + logo.box_h / 2 < result.frame_height / 2 ? 0 : 2);
     } else {
+        picture_samples samples;
+        const bool library = !options.logos.empty();
         const std::string error =
             detect_logo(options.input, result, sw.corner_mask, sw.width_bands, sw.height_bands,
-                        sw.level_black, logo, found);
+                        sw.level_black, logo, found, library ? &samples : nullptr);
         if (!error.empty()) {
             // No model (a pixel format it cannot read): delogo's own findings stand.
             note("no logo model of " + options.input + " (" + error + "): delogo's lines are used");
             return 0;
+        }
+        if (library) {
+            const library_request q{options.logos, options.name, options.dry_run, sw.level_black};
+            library_outcome outcome;
+            const std::string failed = use_library(q, samples, logo, found, outcome);
+            for (const std::string& line : outcome.notes)
+                note(line);
+            if (!failed.empty()) return fail(failed);
+            for (const std::string& line : outcome.lines)
+                printf("%s\n", line.c_str());
         }
     }
     use_model(result, logo, found);

@@ -4,7 +4,9 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "analysis/command_line.h"
@@ -25,7 +27,9 @@ enum : int {
     OPT_DETECTOR,
     OPT_SAVE_LOGO,
     OPT_LOGO,
-    OPT_FILTER
+    OPT_FILTER,
+    OPT_LOGOS,
+    OPT_NAME
 };
 
 std::vector<option> long_option_table() {
@@ -41,6 +45,8 @@ std::vector<option> long_option_table() {
     table.push_back({"save-logo", required_argument, nullptr, OPT_SAVE_LOGO});
     table.push_back({"logo", required_argument, nullptr, OPT_LOGO});
     table.push_back({"filter", required_argument, nullptr, OPT_FILTER});
+    table.push_back({"logos", required_argument, nullptr, OPT_LOGOS});
+    table.push_back({"name", required_argument, nullptr, OPT_NAME});
     table.push_back({nullptr, 0, nullptr, 0});
     return table;
 }
@@ -49,6 +55,7 @@ std::vector<option> long_option_table() {
 
 apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::string& error) {
     out = apply_options{};
+    bool logos_given = false; // --logos "" turns DELOGO_LOGOS off
     // getopt sees the words up to the first "--" only: after it come either INPUT and
     // OUTPUT (when no name came before it) or the ffmpeg options.
     int end = argc;
@@ -95,6 +102,17 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
         case OPT_LOGO:
             out.logo = optarg;
             break;
+        case OPT_LOGOS:
+            out.logos = optarg;
+            logos_given = true;
+            break;
+        case OPT_NAME:
+            out.name = optarg;
+            if (!valid_logo_name(out.name)) {
+                error = "--name takes letters, digits, '.', '-' and '_' (not first '.'), at most 64";
+                return apply_parse::bad;
+            }
+            break;
         case ':':
             error = std::string("option ") + argv[optind - 1] + " needs a value";
             return apply_parse::bad;
@@ -130,10 +148,20 @@ apply_parse parse_apply_options(int argc, char** argv, apply_options& out, std::
     out.input = argv[names];
     out.output = argv[names + 1];
     out.analysis.video_file = out.input;
+    const char* library = getenv("DELOGO_LOGOS");
+    if (!logos_given && library) out.logos = library;
     // The edge detector is delogo's -y; the static-pixel one its default.
     if (out.detector == "edges") out.analysis.flags |= FLAG_CANNY;
     if (out.detector == "static") out.analysis.flags &= uint8_t(~FLAG_CANNY);
     return apply_parse::run;
+}
+
+bool valid_logo_name(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name[0] == '.') return false;
+    for (char c : name)
+        if (!isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
+            return false;
+    return true;
 }
 
 void apply_usage() {
@@ -169,6 +197,11 @@ void apply_usage() {
           "\t                      pixels) or edges (delogo's -y)\n"
           "\t--save-logo FILE.png  write the logo model (colour and opacity, frame-sized)\n"
           "\t--logo FILE.png       apply a saved logo model instead of estimating one\n"
+          "\t--logos DIR           a library of known logos (default: $DELOGO_LOGOS; \"\"\n"
+          "\t                      none): each one found in INPUT is applied and learns\n"
+          "\t                      from it, a new one is added to DIR\n"
+          "\t--name NAME           the name of a new logo in the library (default: its\n"
+          "\t                      corner and a hash)\n"
           "\t--filter NAME         how the logo is removed: restore (default: the picture\n"
           "\t                      under it given back, from the logo model) or ffmpeg\n"
           "\t                      (FFmpeg's delogo, or with -m its removelogo filter;\n"

@@ -78,7 +78,7 @@ void crop_under_logo(const picture_samples& s, const logo_model models[4], int b
 
 std::string detect_logo(const std::string& input, analysis_result& r, int corner_mask,
                         int width_bands, int height_bands, int black, frame_logo& logo,
-                        bool& found) {
+                        bool& found, picture_samples* kept) {
     found = false;
     const frame_rect picture = r.has_crop ? r.crop : frame_rect{0, 0, r.frame_width, r.frame_height};
     const int bw = picture.w * width_bands / 100, bh = picture.h * height_bands / 100;
@@ -91,8 +91,17 @@ std::string detect_logo(const std::string& input, analysis_result& r, int corner
         q.h = (corner_mask >> c) & 1 ? bh : 0;
         rects.push_back(q);
     }
-    const picture_samples s = sample_pictures(input, r.video_stream, model_samples, rects);
-    if (!s.error.empty()) return s.error;
+    picture_samples read = sample_pictures(input, r.video_stream, model_samples, rects);
+    if (!read.error.empty()) return read.error;
+    // The samples go to `kept` on every way out.
+    struct hand_over {
+        picture_samples& s;
+        picture_samples* to;
+        ~hand_over() {
+            if (to) *to = std::move(s);
+        }
+    } handed{read, kept};
+    const picture_samples& s = read;
     logo_model models[4];
     for (int c = 0; c < 4; ++c)
         if (s.where[size_t(c)].w > 0 && s.where[size_t(c)].h > 0)

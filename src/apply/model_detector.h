@@ -6,6 +6,7 @@
 
 #include "analysis/analysis_result.h"
 #include "logo/logo_model.h"
+#include "video/picture_sampler.h"
 
 // Pictures sampled for the model: as many as the analysis' key frames (its cost: delogo-apply
 // decodes them again, and the model may cost twice the analysis at the most).
@@ -18,7 +19,8 @@ constexpr int model_samples = 64;
 // not black where the logo is): rows and columns at the crop's edges that are black
 // (at most `black`) in every sample but for the logo's pixels are cut off `r.crop`.
 // Returns "" (with `found` telling whether a corner holds a logo) or the reason no model
-// could be estimated.
+// could be estimated. With `kept`, the samples read are handed over there (a logo library
+// looks its logos up in them).
 std::string detect_logo(const std::string& input, analysis_result& r, int corner_mask,
                         int width_bands, int height_bands, int black, frame_logo& logo,
-                        bool& found);
+                        bool& found, picture_samples* kept = nullptr);

@@ -90,11 +90,26 @@ field stroke_median(const field& value, const field& guide, const flags& support
 graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& weight,
                             plane_rect r, const flags& core, const flags& support,
                             const flags& picture, double scale) {
+    graphic_moments m;
+    weighted_moments(s.luma, weight, r, m.mean, m.spread);
+    m.shift_x = s.shift_x;
+    m.shift_y = s.shift_y;
+    if (s.cb.width > 0 && s.cb.height > 0) {
+        const plane_rect rc{r.x >> s.shift_x, r.y >> s.shift_y, r.w >> s.shift_x, r.h >> s.shift_y};
+        field unused;
+        weighted_moments(s.cb, weight, rc, m.mean_cb, unused);
+        weighted_moments(s.cr, weight, rc, m.mean_cr, unused);
+    }
+    return matte_from_moments(m, r, core, support, picture, scale);
+}
+
+graphic_matte matte_from_moments(const graphic_moments& moments, plane_rect r, const flags& core,
+                                 const flags& support, const flags& picture, double scale) {
     graphic_matte out;
     out.r = r;
     const grid g{r.w, r.h};
-    field mean, spread;
-    weighted_moments(s.luma, weight, r, mean, spread);
+    const field& mean = moments.mean;
+    const field& spread = moments.spread;
     const field fill = membrane_fill(spread, support, g, picture);
     field bl(g.size(), 1.0f);
     for (size_t i = 0; i < g.size(); ++i)
@@ -143,8 +158,8 @@ graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& w
     out.colour = colour_of(mean, bl, support, picture, g, colour_radius);
 
     // Chroma: the opacity of a chroma sample is the mean of the luma opacities it covers.
-    if (s.cb.width == 0 || s.cb.height == 0) return out;
-    const int sx = s.shift_x, sy = s.shift_y;
+    if (moments.mean_cb.empty()) return out;
+    const int sx = moments.shift_x, sy = moments.shift_y;
     out.rc = plane_rect{r.x >> sx, r.y >> sy, r.w >> sx, r.h >> sy};
     const grid c{out.rc.w, out.rc.h};
     field bc(c.size(), 1.0f);
@@ -165,10 +180,7 @@ graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& w
             bc[c.at(x, y)] = 1.0f - out.alpha_c[c.at(x, y)];
         }
     const int chroma_radius = std::max(1, colour_radius >> std::max(sx, sy));
-    for (int p = 1; p < 3; ++p) {
-        field cmean, cspread;
-        weighted_moments(p == 1 ? s.cb : s.cr, weight, out.rc, cmean, cspread);
-        (p == 1 ? out.colour_cb : out.colour_cr) = colour_of(cmean, bc, csupport, cpicture, c, chroma_radius);
-    }
+    out.colour_cb = colour_of(moments.mean_cb, bc, csupport, cpicture, c, chroma_radius);
+    out.colour_cr = colour_of(moments.mean_cr, bc, csupport, cpicture, c, chroma_radius);
     return out;
 }

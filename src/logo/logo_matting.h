@@ -24,3 +24,15 @@ struct graphic_matte {
 graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& weight,
                             plane_rect r, const flags& core, const flags& support,
                             const flags& picture, double scale);
+
+// What a matte is worked out from: over rectangle r the luma's mean and spread per pixel
+// (r-sized), over r on the chroma grid the chroma means (empty for grey pictures), 8-bit.
+// Moments summed over several recordings (a logo library) matte as their samples would.
+struct graphic_moments {
+    field mean, spread, mean_cb, mean_cr;
+    int shift_x = 1, shift_y = 1;
+};
+
+// The matte of matte_graphic from the samples' moments.
+graphic_matte matte_from_moments(const graphic_moments& m, plane_rect r, const flags& core,
+                                 const flags& support, const flags& picture, double scale);

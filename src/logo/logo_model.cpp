@@ -48,6 +48,8 @@ std::vector<int> group_boxes(const std::vector<part_box>& b) {
     return group;
 }
 
+} // namespace
+
 // Letterbox bars: black and still in every sample, over much of a row or a column, are no
 // picture: neither logo nor the picture around a logo. A logo over a bar is not black, and
 // stays; so does a black part of a logo.
@@ -67,8 +69,6 @@ flags picture_of(const field& mean, const field& spread, grid g, int black) {
                                                           in_column[size_t(x)] * 5 >= g.h * 2));
     return picture;
 }
-
-} // namespace
 
 logo_model estimate_logo(const corner_samples& s, int corner, int black, double scale) {
     logo_model m;

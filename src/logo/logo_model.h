@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/plane_samples.h"
+#include "logo/region_fields.h"
 
 // One graphic of a model: its bounding box (region or frame pixels, as the model's), the
 // sum of its opacities, and the share of the samples that showed it (1 for a loaded model).
@@ -36,6 +37,11 @@ struct logo_model {
 // radius and area of the estimate follows. Pixels black (mean at most `black`, 8-bit) and
 // still in every sample are a letterbox bar, no picture.
 logo_model estimate_logo(const corner_samples& samples, int corner, int black, double scale);
+
+// Where a region's samples are picture (1), not a letterbox bar (0): pixels black (mean at
+// most `black`) and still (spread at most 8) over much of their row or column are bar.
+// `mean` and `spread`: the samples' per pixel, g-sized, 8-bit.
+flags picture_of(const field& mean, const field& spread, grid g, int black);
 
 // The corner (0 NW, 1 NE, 2 SW, 3 SE) whose model holds the strongest logo, or -1 when no
 // corner holds one.

@@ -1,0 +1,146 @@
+// delogo-apply with a logo library end to end, on recordings made by scripts/make-recording
+// (320x180, real footage or its stand-ins): a channel's logo learnt from three programmes
+// (each with its locked-off shot), then found in a fourth and in a programme whose logo
+// gives way to a special-event one halfway; another channel, a damaged file and two runs
+// at once on one library.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "helpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The recordings, made once for the whole table: the last three share the fourth's
+// programme (only their graphics differ).
+struct recording {
+    const char* name;
+    const char* programme; // its file, shared by recordings of one programme
+    const char* options;
+};
+const recording recordings[] = {
+    {"train1", "p1", "--seed 1 --seconds 8"},
+    {"train2", "p2", "--seed 2 --seconds 8"},
+    {"train3", "p5", "--seed 5 --seconds 8"},
+    {"fourth", "p4", "--seed 4 --seconds 12"},
+    {"other", "p4", "--seed 4 --seconds 12 --text 'XY 7'"},
+    {"switch", "p4", "--seed 4 --seconds 12 --switch EVENT"},
+};
+
+// One run of delogo-apply on the library `lib` (all rows share it, in order).
+struct library_row {
+    const char* name;
+    const char* recording;
+    const char* options;  // before INPUT OUTPUT; a dry run writes nothing
+    const char* lines;    // the "logo:" lines of standard output, joined by '|' (a
+                          // regular expression: '|' and parentheses escaped)
+    const char* err;      // a regular expression standard error matches ("": any)
+    const char* files;    // the library's files afterwards (hidden ones left out)
+    int at_once = 1;      // runs started together
+    bool damage = false;  // a byte of TV24.stats changed first
+};
+
+const library_row rows[] = {
+    {"a new logo named", "train1", "--name TV24", "logo: TV24 \\(new\\)", "", "TV24.png TV24.stats"},
+    {"learnt from a second programme", "train2", "", "logo: TV24",
+     "logo TV24: shown in [0-9]+ of [0-9]+ samples; learnt from 2 recordings", "TV24.png TV24.stats"},
+    {"and a third", "train3", "", "logo: TV24", "learnt from 3 recordings", "TV24.png TV24.stats"},
+    {"a fourth, dry run", "fourth", "--dry-run", "logo: TV24",
+     "learnt from 3 recordings", "TV24.png TV24.stats"},
+    // Another channel's logo of the same kind at the same place is no TV24 (a dry run names
+    // it as it would be added).
+    {"another channel", "other", "--dry-run", "logo: ne-[0-9a-f]{8} \\(new\\)", "",
+     "TV24.png TV24.stats"},
+    // From the halfway switch on, TV24 is shown in half the samples: still found. The
+    // special-event logo lies beside it, towards the middle: wider corner bands (-W).
+    {"a special-event logo halfway", "switch", "-W 45 --name EVENT", "logo: TV24\\|logo: EVENT \\(new\\)",
+     "learnt from 4 recordings", "EVENT.png EVENT.stats TV24.png TV24.stats"},
+    {"both known", "switch", "-W 45 --dry-run",
+     "logo: TV24\\|logo: EVENT|logo: EVENT\\|logo: TV24", "", "EVENT.png EVENT.stats TV24.png TV24.stats"},
+    // Neither run loses what the other one added: one learns after the other.
+    {"two runs at once", "fourth", "", "logo: TV24", "learnt from (5|6) recordings",
+     "EVENT.png EVENT.stats TV24.png TV24.stats", 2},
+    {"after them", "fourth", "--dry-run", "logo: TV24", "learnt from 6 recordings",
+     "EVENT.png EVENT.stats TV24.png TV24.stats"},
+    // A damaged file is named and its logo left out: estimated as a new one.
+    {"TV24 damaged", "fourth", "--dry-run", "logo: ne-[0-9a-f]{8} \\(new\\)",
+     "lib/TV24.stats: damaged: its checksum does not match: logo TV24 left out",
+     "EVENT.png EVENT.stats TV24.png TV24.stats", 1, true},
+};
+
+std::string files_of(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string()[0] != '.')
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& n : names)
+        out += (out.empty() ? "" : " ") + n;
+    return out;
+}
+
+std::string logo_lines(const std::string& out) {
+    std::string joined;
+    for (const std::string& l : lines_starting(out, "logo:"))
+        joined += (joined.empty() ? "" : "|") + l;
+    return joined;
+}
+
+std::string apply_command(const std::string& options, const std::string& input,
+                          const std::string& output) {
+    return DELOGO_APPLY_BINARY " --force --logos lib " + options + " ../" + input +
+           "/recording.ts " + output + " -- -c:v libx264 -preset ultrafast";
+}
+
+TEST(Library, LearntFromThreeProgrammesFoundWhereItIs) {
+    const std::string root = fresh_dir("library");
+    for (const recording& r : recordings) {
+        const std::string dir = root + "/" + r.name;
+        fs::create_directories(dir);
+        const run_result made =
+            run_command(std::string(PROJECT_DIR "/scripts/make-recording --programme real ") +
+                            r.options + " --programme-cache ../" + r.programme + ".mkv .",
+                        dir);
+        ASSERT_EQ(made.status, 0) << r.name << ": " << made.err;
+    }
+    const std::string runs = root + "/runs";
+    fs::create_directories(runs);
+    for (const library_row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.damage) {
+            std::string bytes = read_file(runs + "/lib/TV24.stats");
+            ASSERT_GT(bytes.size(), 100u);
+            bytes[bytes.size() / 2] ^= 0x20;
+            write_file(runs + "/lib/TV24.stats", bytes);
+        }
+        std::vector<run_result> results(size_t(row.at_once));
+        std::vector<std::thread> threads;
+        for (int k = 0; k < row.at_once; ++k)
+            threads.emplace_back([&, k] {
+                results[size_t(k)] = run_command(
+                    apply_command(row.options, row.recording, "out" + std::to_string(k) + ".mkv"),
+                    runs);
+            });
+        for (std::thread& t : threads)
+            t.join();
+        std::string errors;
+        for (const run_result& r : results) {
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(std::regex_match(logo_lines(r.out), std::regex(row.lines))) << r.out;
+            EXPECT_TRUE(std::regex_search(r.err, std::regex(row.err))) << r.err;
+            errors += r.err;
+        }
+        if (row.at_once == 2) {
+            EXPECT_NE(errors.find("learnt from 5 recordings"), std::string::npos) << errors;
+            EXPECT_NE(errors.find("learnt from 6 recordings"), std::string::npos) << errors;
+        }
+        EXPECT_EQ(files_of(runs + "/lib"), row.files);
+    }
+}
+
+} // namespace
