@@ -196,7 +196,7 @@ TEST(TemporalFill, MotionMeasured) {
                                         known, W, H);
         ASSERT_TRUE(m.known);
         double tx, ty;
-        m.apply(80, 48, tx, ty);
+        m.move_point(80, 48, tx, ty);
         EXPECT_NEAR(tx - 80, d.first, 0.05);
         EXPECT_NEAR(ty - 48, d.second, 0.05);
     }

@@ -151,7 +151,7 @@ motion measure_motion(const std::vector<float>& from, const std::vector<float>& 
         m.a[3] = s[1] - s[2] * cy, m.a[4] = 0, m.a[5] = 1 + s[2];
         for (size_t k = 0; k < points.size(); ++k) {
             double tx, ty;
-            m.apply(points[k].x, points[k].y, tx, ty);
+            m.move_point(points[k].x, points[k].y, tx, ty);
             const double e = std::hypot(tx - points[k].tx, ty - points[k].ty) / flow_outlier;
             robust[k] = 1.0 / (1.0 + e * e);
         }
@@ -201,7 +201,7 @@ motion measure_motion(const std::vector<float>& from, const std::vector<float>& 
         for (int x = 0; x < w; x += 2) {
             if (!known[size_t(y) * w + x]) continue;
             double tx, ty;
-            m.apply(x, y, tx, ty);
+            m.move_point(x, y, tx, ty);
             if (tx < 0 || ty < 0 || tx > w - 1 || ty > h - 1) continue;
             sum += std::fabs(double(bilinear(to, w, h, tx, ty)) - double(from[size_t(y) * w + x]));
             ++count;
@@ -334,7 +334,7 @@ void temporal_stage::run(frame_window& w) {
             for (const int cx : {pl.lx, pl.lx + pl.lw})
                 for (const int cy : {pl.ly / fields, (pl.ly + pl.lh) / fields}) {
                     double tx, ty;
-                    e.apply(cx, cy, tx, ty);
+                    e.move_point(cx, cy, tx, ty);
                     most = std::max(most, std::hypot(tx - cx, ty - cy));
                 }
             return most;
@@ -408,7 +408,7 @@ void temporal_stage::run(frame_window& w) {
             // Whether frame way[n] shows the picture at luma layer position (x, y).
             auto shows = [&](const std::vector<reach>& way, size_t n, double x, double y, float& value) {
                 double tx, ty, tu, tv;
-                way[n].map.apply(x, y, tx, ty);
+                way[n].map.move_point(x, y, tx, ty);
                 from_luma(tx, ty, tu, tv);
                 return sample(way[n].frame, tu, tv, value);
             };

@@ -22,7 +22,7 @@
 struct motion {
     double a[6] = {0, 1, 0, 0, 0, 1}; // x' = a0 + a1 x + a2 y, y' = a3 + a4 x + a5 y
     bool known = false;               // false: no motion joins the frames (a cut, or no detail)
-    void apply(double x, double y, double& tx, double& ty) const {
+    void move_point(double x, double y, double& tx, double& ty) const {
         tx = a[0] + a[1] * x + a[2] * y;
         ty = a[3] + a[4] * x + a[5] * y;
     }
