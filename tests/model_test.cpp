@@ -21,6 +21,7 @@ struct model_case {
     double alpha_error;  // the mean opacity error allowed on the logo's pixels
     int crop_y = -1;     // the top of the crop of the chain, when checked
     double psnr = 0;     // luma PSNR floor (dB) of the restored logo box, 0: not restored
+    const char* input = nullptr; // shell words making in.ts of recording.ts, when not it
 };
 
 // Floors near the figures measured (opacity error about a quarter above, PSNR about 1 dB
@@ -40,6 +41,14 @@ const model_case cases[] = {
     // model's does not.
     {"overlap", "--logo 50 --bars 20 --overlap", 1, 0.1, 20}, // 0.082
     {"clean", "--logo none", -1, 0},
+    // The second half an hour later: the samples spread over the content, not the hour.
+    {"jump", "--logo 50", 1, 0.045, -1, 0, // 0.037
+     "ffmpeg -v error -i recording.ts -t 12 -map 0 -c copy a.ts && ffmpeg -v error -ss 12 -i "
+     "recording.ts -map 0 -c copy -output_ts_offset 3600 b.ts && cat a.ts b.ts > in.ts"},
+    // The same of 6 s: six key frames, too few to tell a logo; its reference pictures are.
+    {"shortjump", "--logo 50 --seconds 6", 1, 0.036, -1, 0, // 0.029
+     "ffmpeg -v error -i recording.ts -t 3 -map 0 -c copy a.ts && ffmpeg -v error -ss 3 -i "
+     "recording.ts -map 0 -c copy -output_ts_offset 3600 b.ts && cat a.ts b.ts > in.ts"},
 };
 
 // Rows named by their name in test listings.
@@ -77,8 +86,14 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
     int lx, ly, lw, lh;
     ASSERT_EQ(sscanf(made.out.c_str(), "logo %d %d %d %d", &lx, &ly, &lw, &lh), 4) << made.out;
 
+    std::string input = "recording.ts";
+    if (t.input) {
+        const run_result in = run_command(t.input, dir);
+        ASSERT_EQ(in.status, 0) << in.err;
+        input = "in.ts";
+    }
     const std::string apply = DELOGO_APPLY_BINARY " --dry-run ";
-    const run_result r = run_command(apply + "--save-logo model.png recording.ts out.mkv", dir);
+    const run_result r = run_command(apply + "--save-logo model.png " + input + " out.mkv", dir);
     ASSERT_EQ(r.status, 0) << r.err;
     if (t.corner < 0) {
         EXPECT_NE(r.err.find("the logo model finds no logo"), std::string::npos) << r.err;
@@ -170,7 +185,7 @@ TEST_P(LogoModel, FindsTheLogoThatWentIn) {
     // The saved model applied again gives the same command (but for the crop under a logo
     // over a bar, which only the pictures show).
     if (t.crop_y >= 0 && std::string(t.options).find("--overlap") != std::string::npos) return;
-    const run_result again = run_command(apply + "--logo model.png recording.ts out.mkv", dir);
+    const run_result again = run_command(apply + "--logo model.png " + input + " out.mkv", dir);
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(lines_starting(again.out, "ffmpeg "), lines_starting(r.out, "ffmpeg "));
     EXPECT_EQ(lines_starting(again.out, "delogo=").back(), lines.back());

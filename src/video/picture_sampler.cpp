@@ -169,18 +169,41 @@ picture_samples sample_pictures(const std::string& path, int stream, int count,
         ++kept;
     };
 
-    const AVStream* st = r.fmt->streams[r.stream];
-    const int64_t duration = r.fmt->duration > 0 ? r.fmt->duration : 0;
-    if (duration == 0 || duration < decode_all_below_us) {
-        // The whole video read through, every k-th decoded picture kept; when more than
-        // `count` are kept, every other one goes and k doubles, so the samples stay spread
-        // over the whole video. First its key frames alone (cheap); when they are too few,
-        // again with every reference picture decoded (the others are skipped: nothing
-        // depends on them; skipping all B-pictures would break pictures that refer to
-        // B-pictures of a pyramid).
+    // Formats whose timestamps may jump (MPEG-TS: joined recordings, a recorder's restart)
+    // are sampled by byte position: their duration, first to last timestamp, may be an hour
+    // longer than the content (or shorter), and points spread over it would miss it.
+    const bool by_bytes = (r.fmt->iformat->flags & AVFMT_TS_DISCONT) && r.fmt->pb &&
+                          (r.fmt->pb->seekable & AVIO_SEEKABLE_NORMAL) && avio_size(r.fmt->pb) > 0;
+    const int64_t bytes_in_file = by_bytes ? avio_size(r.fmt->pb) : 0;
+    // The whole video read through, every k-th decoded picture kept; when more than `count`
+    // are kept, every other one goes and k doubles, so the samples stay spread over the whole
+    // video. First its key frames alone (cheap); when they are too few, again with every
+    // reference picture decoded (the others are skipped: nothing depends on them; skipping
+    // all B-pictures would break pictures that refer to B-pictures of a pyramid).
+    auto clear = [&]() {
+        for (corner_samples& c : out.rects)
+            for (plane_samples* p : {&c.luma, &c.cb, &c.cr})
+                p->values.clear();
+        kept = 0;
+    };
+    // `jumped`: the timestamps are not to be trusted (a recording far shorter than its
+    // duration): rewound by bytes, and the step from the pictures counted. Otherwise by time,
+    // the step from the duration: a short recording is sampled as it always was.
+    auto read_through = [&](bool jumped) {
+        int64_t pictures = 0; // the video's packets, counted by each reading
+        auto rewind = [&]() {
+            if (jumped)
+                av_seek_frame(r.fmt.get(), -1, 0, AVSEEK_FLAG_BYTE);
+            else
+                av_seek_frame(r.fmt.get(), -1,
+                              r.fmt->start_time != AV_NOPTS_VALUE ? r.fmt->start_time : 0,
+                              AVSEEK_FLAG_BACKWARD);
+            avcodec_flush_buffers(r.dec.get());
+        };
         auto read_all = [&](AVDiscard skip, int64_t step) {
             r.dec->skip_frame = skip;
             int64_t index = 0;
+            pictures = 0;
             auto halve = [&]() {
                 for (corner_samples& c : out.rects)
                     for (plane_samples* p : {&c.luma, &c.cb, &c.cr}) {
@@ -203,8 +226,10 @@ picture_samples sample_pictures(const std::string& path, int stream, int count,
                 }
             };
             while (av_read_frame(r.fmt.get(), packet.get()) >= 0) {
-                if (packet->stream_index == r.stream)
+                if (packet->stream_index == r.stream) {
                     avcodec_send_packet(r.dec.get(), packet.get());
+                    ++pictures;
+                }
                 av_packet_unref(packet.get());
                 drain();
             }
@@ -212,27 +237,34 @@ picture_samples sample_pictures(const std::string& path, int stream, int count,
             drain();
         };
         read_all(AVDISCARD_NONKEY, 1);
-        if (kept < least_key_frames) {
-            for (corner_samples& c : out.rects)
-                for (plane_samples* p : {&c.luma, &c.cb, &c.cr})
-                    p->values.clear();
-            kept = 0;
-            av_seek_frame(r.fmt.get(), -1, r.fmt->start_time != AV_NOPTS_VALUE ? r.fmt->start_time : 0,
-                          AVSEEK_FLAG_BACKWARD);
-            avcodec_flush_buffers(r.dec.get());
-            const AVRational rate =
-                st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-            const double expected = rate.num > 0 ? duration / 1e6 * av_q2d(rate) : 0;
-            read_all(AVDISCARD_NONREF, std::max<int64_t>(1, int64_t(expected / (2.0 * count))));
-        }
+        if (kept >= least_key_frames) return;
+        clear();
+        rewind();
+        // Every k-th reference picture: about twice `count` of them (half the pictures, or
+        // fewer, are references).
+        const AVStream* st = r.fmt->streams[r.stream];
+        const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        const double expected =
+            jumped ? double(pictures)
+                   : rate.num > 0 ? double(std::max<int64_t>(r.fmt->duration, 0)) / 1e6 * av_q2d(rate) : 0;
+        read_all(AVDISCARD_NONREF, std::max<int64_t>(1, int64_t(expected / (2.0 * count))));
+    };
+
+    const int64_t duration = r.fmt->duration > 0 ? r.fmt->duration : 0;
+    if (duration == 0 || duration < decode_all_below_us) {
+        read_through(false);
     } else {
-        // Key frames at evenly spread points, each picture once.
+        // Key frames at evenly spread points (of the time, or of the bytes), each picture once.
         r.dec->skip_frame = AVDISCARD_NONKEY;
         const int64_t start = r.fmt->start_time != AV_NOPTS_VALUE ? r.fmt->start_time : 0;
         std::set<int64_t> seen;
         for (int j = 1; j <= count; ++j) {
-            const int64_t target = start + av_rescale(j, duration, count + 1);
-            av_seek_frame(r.fmt.get(), -1, target, AVSEEK_FLAG_BACKWARD);
+            if (by_bytes)
+                av_seek_frame(r.fmt.get(), -1, av_rescale(j, bytes_in_file, count + 1),
+                              AVSEEK_FLAG_BYTE);
+            else
+                av_seek_frame(r.fmt.get(), -1, start + av_rescale(j, duration, count + 1),
+                              AVSEEK_FLAG_BACKWARD);
             avcodec_flush_buffers(r.dec.get());
             bool got = false;
             while (!got && av_read_frame(r.fmt.get(), packet.get()) >= 0) {
@@ -250,6 +282,14 @@ picture_samples sample_pictures(const std::string& path, int stream, int count,
             }
             if (got && seen.insert(frame->best_effort_timestamp).second) keep(frame.get());
             av_frame_unref(frame.get());
+        }
+        // A recording whose timestamps jump may be far shorter than its duration says: too
+        // few distinct key frames, read as a short one.
+        if (by_bytes && kept < least_key_frames) {
+            clear();
+            av_seek_frame(r.fmt.get(), -1, 0, AVSEEK_FLAG_BYTE);
+            avcodec_flush_buffers(r.dec.get());
+            read_through(true);
         }
     }
     if (kept == 0) out.error = "no picture could be decoded";

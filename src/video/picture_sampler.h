@@ -23,8 +23,9 @@ struct picture_samples {
 
 // Reads up to `count` pictures spread evenly over `path`'s video stream `stream` and keeps
 // `rects` (shrunk inward to whole chroma samples) of each. Long videos give key frames at
-// evenly spread points (distinct ones only); short ones all their key frames, or, with
-// fewer than 24, every k-th reference picture. Planar YUV and grey pictures of 8 to 16 bits only: other
-// formats end with `error` set.
+// evenly spread points (distinct ones only) of their time, or of their bytes in formats
+// whose timestamps may jump (MPEG-TS); short ones all their key frames, or, with fewer than
+// 24, every k-th reference picture (so does a long MPEG-TS whose points give fewer). Planar
+// YUV and grey pictures of 8 to 16 bits only: other formats end with `error` set.
 picture_samples sample_pictures(const std::string& path, int stream, int count,
                                 const std::vector<picture_rect>& rects);
