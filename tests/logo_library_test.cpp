@@ -176,18 +176,17 @@ logo_statistics statistics_of(const corner_samples& s, plane_rect r) {
 TEST(Statistics, RecordingsSummedGiveTheMomentsOfTheirSamplesPooled) {
     const plane_rect r{40, 10, 64, 40};
     const corner_samples a = make_samples(10, white_letters(), always, 1);
-    // Recordings of fewer than 12 samples: one stretch of time each.
-    const corner_samples b = make_samples(11, white_letters(), always, 2);
+    const corner_samples b = make_samples(30, white_letters(), always, 2);
     logo_statistics st = statistics_of(a, r);
     ASSERT_TRUE(add_statistics(st, statistics_of(b, r)));
     EXPECT_EQ(st.recordings, 2);
-    EXPECT_EQ(st.samples, 21);
+    EXPECT_EQ(st.samples, 40);
     corner_samples both = a;
     for (const auto& [to, from] : {std::pair<plane_samples*, const plane_samples*>{&both.luma, &b.luma},
                                    {&both.cb, &b.cb}, {&both.cr, &b.cr}})
         to->values.insert(to->values.end(), from->values.begin(), from->values.end());
     field mean, spread, cmean, cspread;
-    const std::vector<float> every(21, 1.0f);
+    const std::vector<float> every(40, 1.0f);
     weighted_moments(both.luma, every, r, mean, spread);
     weighted_moments(both.cr, every, plane_rect{20, 5, 32, 20}, cmean, cspread);
     const graphic_moments m = moments_of(st);

@@ -87,25 +87,11 @@ bool add_recording(logo_statistics& st, const corner_samples& s, int x, int y,
         plane_rect r = plane_rect_of(st, p);
         r.x -= p == 0 ? x : x >> st.shift_x;
         r.y -= p == 0 ? y : y >> st.shift_y;
-        // The deviations within stretches of time (blocks), summed: a still shot changes the
-        // picture between the blocks only and leaves no imprint. Its share of the total
-        // spread varies from pixel to pixel with the still picture's detail, and the matte
-        // of the pooled moments reads that as opacity.
         field mean, spread;
         weighted_moments(ps, weight, r, mean, spread);
-        one.mean[p].assign(mean.begin(), mean.end());
-        const sample_blocks blocks = split_blocks(ps.count());
-        for (int k = 0; k < blocks.count(); ++k) {
-            std::vector<float> in_block(weight.size(), 0.0f);
-            double block_weight = 0;
-            for (int j = blocks.first[size_t(k)]; j < blocks.first[size_t(k) + 1]; ++j) {
-                in_block[size_t(j)] = weight[size_t(j)];
-                block_weight += weight[size_t(j)];
-            }
-            if (block_weight <= 0) continue;
-            weighted_moments(ps, in_block, r, mean, spread);
-            for (size_t i = 0; i < spread.size(); ++i)
-                one.deviation[p][i] += float(double(spread[i]) * spread[i] * block_weight);
+        for (size_t i = 0; i < mean.size(); ++i) {
+            one.mean[p][i] = mean[i];
+            one.deviation[p][i] = float(double(spread[i]) * spread[i] * one.weight);
         }
     }
     return add_statistics(st, one);

@@ -16,9 +16,8 @@ constexpr int statistics_version = 1;
 
 // Per plane and per pixel of a rectangle of the frame (the logo's box and a margin, the
 // picture around it that the matte fills from): the weighted mean of the samples that
-// showed the logo and their weighted sum of squared deviations (8-bit: within each
-// recording's stretches of time, from the stretch's mean; between recordings, as merged),
-// with the total weight. Means and deviations rather than raw sums: merging them (Chan et al.'s
+// showed the logo and their weighted sum of squared deviations from it (8-bit), with the
+// total weight. Means and deviations rather than raw sums: merging them (Chan et al.'s
 // pairwise update) loses nothing, and the spread read back never cancels catastrophically.
 struct logo_statistics {
     int frame_width = 0, frame_height = 0; // the frames the logo belongs to
