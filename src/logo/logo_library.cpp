@@ -20,6 +20,11 @@
 
 namespace {
 
+// The core of a relearnt logo: where the matte of the pooled statistics reads at least
+// this share of its median opacity over the previous model's core. A halo the previous
+// model holds reads less, and so must stand out of the noise like any other pixel.
+constexpr float core_share = 0.5f;
+
 // One plane's view of the logo over a rectangle of the region (plane pixels, relative to
 // the region's origin): opacity, colour, where the picture around is read, and the pixels
 // where the opacity has a gradient (index, and that gradient).
@@ -244,23 +249,45 @@ bool relearn(const logo_statistics& st, const frame_logo& previous, int black, f
     const double scale = st.frame_height / 720.0;
     if (st.weight <= 0 || previous.width != st.frame_width || previous.height != st.frame_height)
         return false;
-    // Where the logo was, and around it as far as the model's parts grow: the opacity may
-    // reach there when the samples say so (and stays only where it stands out of the noise).
-    flags core(g.size(), 0), picture_flags;
+    // Twice: first around where the logo was (the previous model's opacity), then around the
+    // core the pooled moments give, as far as the model's parts grow: the opacity may reach
+    // there when the samples say so, and stays only where it stands out of the noise. Taken
+    // from the previous model alone, a faint halo one relearn let in would be the next one's
+    // core, kept without question, and grow with every recording.
+    flags core(g.size(), 0);
     for (int y = 0; y < r.h; ++y)
         for (int x = 0; x < r.w; ++x)
             core[g.at(x, y)] =
                 previous.alpha[size_t(r.y + y) * size_t(st.frame_width) + size_t(r.x + x)] > 0.04f;
     const int factor = std::max(1, int(std::lround(scale)));
     const int reach = factor * sizes_for(scale / factor).grow;
-    flags support = grow(core, g, reach);
-    for (int y = 0; y < r.h; ++y) // the outermost ring is what the fills start from
-        for (int x = 0; x < r.w; ++x)
-            if (x == 0 || y == 0 || x == r.w - 1 || y == r.h - 1) support[g.at(x, y)] = 0;
     const graphic_moments m = moments_of(st);
-    picture_flags = picture_of(m.mean, m.spread, g, black);
-    const graphic_matte matte =
-        matte_from_moments(m, r, core, support, picture_flags, std::max(scale, 1.0));
+    const flags picture_flags = picture_of(m.mean, m.spread, g, black);
+    graphic_matte matte;
+    flags support;
+    for (int pass = 0; pass < 2; ++pass) {
+        support = grow(core, g, reach);
+        for (int y = 0; y < r.h; ++y) // the outermost ring is what the fills start from
+            for (int x = 0; x < r.w; ++x)
+                if (x == 0 || y == 0 || x == r.w - 1 || y == r.h - 1) support[g.at(x, y)] = 0;
+        matte = matte_from_moments(m, r, core, support, picture_flags, std::max(scale, 1.0), true);
+        if (pass == 1) break;
+        std::vector<float> inside;
+        for (size_t i = 0; i < g.size(); ++i)
+            if (core[i] && support[i]) inside.push_back(matte.alpha[i]);
+        if (inside.empty()) return false;
+        std::nth_element(inside.begin(), inside.begin() + long(inside.size() / 2), inside.end());
+        const float half = core_share * inside[inside.size() / 2];
+        for (size_t i = 0; i < g.size(); ++i)
+            core[i] = support[i] && matte.alpha[i] > half;
+        // Closed by a pixel: a stroke's pixel the noise took below the share stays core.
+        flags outside = grow(core, g, 1);
+        for (uint8_t& f : outside)
+            f = !f;
+        outside = grow(outside, g, 1);
+        for (size_t i = 0; i < g.size(); ++i)
+            core[i] = support[i] && !outside[i];
+    }
     logo_model model;
     model.width = r.w;
     model.height = r.h;

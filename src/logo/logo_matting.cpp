@@ -104,7 +104,8 @@ graphic_matte matte_graphic(const corner_samples& s, const std::vector<float>& w
 }
 
 graphic_matte matte_from_moments(const graphic_moments& moments, plane_rect r, const flags& core,
-                                 const flags& support, const flags& picture, double scale) {
+                                 const flags& support, const flags& picture, double scale,
+                                 bool pooled) {
     graphic_matte out;
     out.r = r;
     const grid g{r.w, r.h};
@@ -130,22 +131,38 @@ graphic_matte matte_from_moments(const graphic_moments& moments, plane_rect r, c
     const field smooth = stroke_median(bl, guide, support, g, radius);
     // The smoothing would thin an opaque stroke of two or three pixels into a translucent
     // one: where a pixel alone is clearly opaque, it stays so.
-    for (size_t i = 0; i < g.size(); ++i)
-        bl[i] = support[i] ? std::min(1.0f, bl[i] < opaque_b ? std::min(smooth[i], bl[i]) : smooth[i])
-                           : 1.0f;
+    field unclipped(g.size(), 0.0f);
+    for (size_t i = 0; i < g.size(); ++i) {
+        const float b = bl[i] < opaque_b ? std::min(smooth[i], bl[i]) : smooth[i];
+        unclipped[i] = 1.0f - b;
+        bl[i] = support[i] ? std::min(1.0f, b) : 1.0f;
+    }
     // Around the core the graphic is only where its opacity stands out of the estimate's
     // noise, measured there: three times the median deviation, scaled to a spread.
     std::vector<float> ring;
-    for (size_t i = 0; i < g.size(); ++i)
-        if (support[i] && !core[i]) ring.push_back(1.0f - bl[i]);
     float least = 0;
-    if (!ring.empty()) {
-        std::nth_element(ring.begin(), ring.begin() + long(ring.size() / 2), ring.end());
-        const float middle = ring[ring.size() / 2];
-        for (float& a : ring)
-            a = std::fabs(a - middle);
-        std::nth_element(ring.begin(), ring.begin() + long(ring.size() / 2), ring.end());
-        least = significant * 1.4826f * ring[ring.size() / 2];
+    if (pooled) {
+        // The spreads of several programmes pooled: the picture's own spread varies from
+        // pixel to pixel (each programme's still shot) and the opacities read where there is
+        // no logo scatter both ways around 0. Those below 0 are that scatter alone (no logo
+        // takes light away); clipped to 0 they would hide it.
+        for (size_t i = 0; i < g.size(); ++i)
+            if (support[i] && !core[i] && unclipped[i] < 0) ring.push_back(-unclipped[i]);
+        if (!ring.empty()) {
+            std::nth_element(ring.begin(), ring.begin() + long(ring.size() / 2), ring.end());
+            least = significant * 1.4826f * ring[ring.size() / 2];
+        }
+    } else {
+        for (size_t i = 0; i < g.size(); ++i)
+            if (support[i] && !core[i]) ring.push_back(1.0f - bl[i]);
+        if (!ring.empty()) {
+            std::nth_element(ring.begin(), ring.begin() + long(ring.size() / 2), ring.end());
+            const float middle = ring[ring.size() / 2];
+            for (float& a : ring)
+                a = std::fabs(a - middle);
+            std::nth_element(ring.begin(), ring.begin() + long(ring.size() / 2), ring.end());
+            least = significant * 1.4826f * ring[ring.size() / 2];
+        }
     }
     for (size_t i = 0; i < g.size(); ++i) {
         if (support[i] && !core[i] && 1.0f - bl[i] <= least) bl[i] = 1.0f;

@@ -34,5 +34,8 @@ struct graphic_moments {
 };
 
 // The matte of matte_graphic from the samples' moments.
+// `pooled`: moments of several programmes (a logo library's), the noise around the core
+// read from the opacities below 0 rather than from the deviations of the clipped ones.
 graphic_matte matte_from_moments(const graphic_moments& m, plane_rect r, const flags& core,
-                                 const flags& support, const flags& picture, double scale);
+                                 const flags& support, const flags& picture, double scale,
+                                 bool pooled = false);
