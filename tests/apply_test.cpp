@@ -72,16 +72,6 @@ std::string probe(const std::string& dir, const std::string& file, const std::st
     return joined;
 }
 
-// Frame `index` of `file` as 8-bit grey, decoded by the ffmpeg command.
-std::string grey_frame(const std::string& dir, const std::string& file, int index) {
-    return run_command(shell_line({"ffmpeg", "-v", "error", "-i", file, "-vf",
-                                   "select=eq(n\\," + std::to_string(index) + ")", "-fps_mode",
-                                   "passthrough", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
-                                   "gray", "-"}),
-                       dir)
-        .out;
-}
-
 // The logo's pixels no longer show in frame 25 of `output` (cropped to `crop`); away from
 // the logo the picture matches the input within the encoder's loss.
 void expect_cleaned(const std::string& dir, const std::string& output,

@@ -51,6 +51,14 @@ std::string fresh_dir(const std::string& name) {
     return dir.string();
 }
 
+std::string grey_frame(const std::string& dir, const std::string& file, int index) {
+    return run_command("ffmpeg -v error -i " + quoted(file) + " -vf 'select=eq(n\\," +
+                           std::to_string(index) +
+                           ")' -fps_mode passthrough -frames:v 1 -f rawvideo -pix_fmt gray -",
+                       dir)
+        .out;
+}
+
 std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
     for (size_t pos = 0, end; pos < text.size(); pos = end + 1) {

@@ -29,6 +29,9 @@ run_result run_command(const std::string& command, const std::string& cwd,
 
 // A fresh, empty directory for one test under the build tree's work directory.
 std::string fresh_dir(const std::string& name);
+// Frame `index` of `file` (in `dir`) as 8-bit grey in its shown orientation, decoded by the
+// ffmpeg command: width x height bytes, empty when it has no such frame.
+std::string grey_frame(const std::string& dir, const std::string& file, int index);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 // The lines of `text` that start with `prefix`.

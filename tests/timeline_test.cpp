@@ -129,16 +129,6 @@ void expect_same_timeline(const std::string& dir, const std::string& plain,
         EXPECT_TRUE(a.count(kind)) << "a " << kind << " stream the plain transcode has not";
 }
 
-// Frame `index` of `file` as 8-bit grey (its shown orientation), decoded by ffmpeg.
-std::string grey_frame(const std::string& dir, const std::string& file, int index) {
-    return run_command(shell_line({"ffmpeg", "-v", "error", "-i", file, "-vf",
-                                   "select=eq(n\\," + std::to_string(index) + ")", "-fps_mode",
-                                   "passthrough", "-frames:v", "1", "-f", "rawvideo", "-pix_fmt",
-                                   "gray", "-"}),
-                       dir)
-        .out;
-}
-
 double box_mean(const std::string& picture, const frame_rect& r) {
     double sum = 0;
     for (int y = r.y; y < r.y + r.h; ++y)
