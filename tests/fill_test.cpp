@@ -127,6 +127,24 @@ TEST(Strength, FittedPerFrameAndUndone) {
     }
 }
 
+// Over strong fine texture a faint logo's fit wanders: it cannot tell, rather than give a
+// strength that would paint the model's errors into the frame; over the same texture a
+// strong logo is still told.
+TEST(Strength, CannotTellWhatTheTextureHides) {
+    for (const auto& [opacity, told] : {std::pair{0.15, false}, std::pair{0.6, true}}) {
+        SCOPED_TRACE(opacity);
+        const frame_logo logo = logo_of([&](int x, int y) { return strokes(x, y, 100, opacity); });
+        const restoration r = plan_restoration(logo, whole, 1, 8, false);
+        const grey shown = blend(picture(0, 0, 24, 7), logo, [](int, int) { return 1.0; });
+        plane_data d[3] = {{const_cast<uint8_t*>(shown.data()), W}, {}, {}};
+        const auto f = read_work(layout_of(r), d, 0);
+        const std::vector<float> mean = box_mean(f->plane[0].v, r.plane[0].w, r.plane[0].h, high_pass_radius);
+        const double fit = fit_strength(r, 0, f->plane[0], mean);
+        EXPECT_EQ(!std::isnan(fit), told) << fit;
+        if (told) EXPECT_NEAR(fit, 1.0, 0.1);
+    }
+}
+
 // A strength is the median of the fits around the frame: two odd frames are outvoted,
 // three are followed; near full strength it is full (no flicker of a few hundredths).
 TEST(Strength, DecidedWithTheFramesAround) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +50,15 @@ std::string fresh_dir(const std::string& name) {
     fs::remove_all(dir, ec);
     fs::create_directories(dir);
     return dir.string();
+}
+
+int ffmpeg_major() {
+    static const int major = [] {
+        int v = 0;
+        const std::string out = run_command("ffmpeg -version", ".").out;
+        return sscanf(out.c_str(), "ffmpeg version %d", &v) == 1 ? v : 0;
+    }();
+    return major;
 }
 
 std::string grey_frame(const std::string& dir, const std::string& file, int index) {

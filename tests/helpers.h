@@ -29,6 +29,9 @@ run_result run_command(const std::string& command, const std::string& cwd,
 
 // A fresh, empty directory for one test under the build tree's work directory.
 std::string fresh_dir(const std::string& name);
+// The major version of the ffmpeg command ("ffmpeg version 5.1.8-…": 5), 0 when unknown:
+// other versions bring another x264, which codes the test recordings differently.
+int ffmpeg_major();
 // Frame `index` of `file` (in `dir`) as 8-bit grey in its shown orientation, decoded by the
 // ffmpeg command: width x height bytes, empty when it has no such frame.
 std::string grey_frame(const std::string& dir, const std::string& file, int index);

@@ -105,8 +105,18 @@ frame_timing frame_timing_for(const AVOutputFormat* muxer, const input_stream& v
     t.decoder = {"-fps_mode:v", mode};
     // The NUT's time base is a finer one its muxer chose: the encoder gets the rate, and
     // with it the time base, that a plain transcode's has (its stream's timing info too).
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+    // ffmpeg 7 refuses a rate beside passthrough ("contradictory"): the time base alone,
+    // one tick a frame, as its encoder takes from the rate.
+    t.encoder = {"-fps_mode:v", "passthrough"};
+    if (video.frame_rate.num > 0 && video.frame_rate.den > 0)
+        t.encoder.insert(t.encoder.end(),
+                         {"-enc_time_base:v", std::to_string(video.frame_rate.den) + "/" +
+                                                  std::to_string(video.frame_rate.num)});
+#else
     t.encoder = {"-fps_mode:v", "passthrough", "-r:v",
                  std::to_string(video.frame_rate.num) + "/" + std::to_string(video.frame_rate.den)};
+#endif
     return t;
 }
 
