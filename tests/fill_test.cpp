@@ -141,7 +141,9 @@ TEST(Strength, CannotTellWhatTheTextureHides) {
         const std::vector<float> mean = box_mean(f->plane[0].v, r.plane[0].w, r.plane[0].h, high_pass_radius);
         const double fit = fit_strength(r, 0, f->plane[0], mean);
         EXPECT_EQ(!std::isnan(fit), told) << fit;
-        if (told) EXPECT_NEAR(fit, 1.0, 0.1);
+        if (told) {
+            EXPECT_NEAR(fit, 1.0, 0.1);
+        }
     }
 }
 
