@@ -255,7 +255,7 @@ TEST(TemporalFill, HiddenPictureFromTheFramesThatShowIt) {
 // A logo translucent everywhere, even its strongest pixel just under where the fills take
 // a share: the chain without the fills restores every frame as the chain with them.
 TEST(TemporalFill, NothingHiddenNothingFilled) {
-    const float top = undo_limit - feather_width;
+    const float top = fill_from;
     const frame_logo logo = logo_of([&](int x, int y) { return strokes(x, y, 100, top); });
     const restoration r = plan_restoration(logo, whole, 1, 8, false);
     std::vector<grey> frames;

@@ -4,7 +4,6 @@
 #include <algorithm>
 
 void undo_blend(const restoration& r, work_frame& f) {
-    const float low = undo_limit - feather_width;
     for (int k = 0; k < r.planes; ++k) {
         const plane_restoration& p = r.plane[k];
         work_plane& wp = f.plane[k];
@@ -20,7 +19,7 @@ void undo_blend(const restoration& r, work_frame& f) {
                 if (a <= 0) continue;
                 if (a <= undo_limit)
                     v[i] = std::clamp((v[i] - a * p.colour[i]) / (1.0f - a), 0.0f, r.top);
-                if (a > low) wp.hidden[i] = std::min(1.0f, (a - low) / feather_width);
+                if (a > fill_from) wp.hidden[i] = std::min(1.0f, (a - fill_from) / feather_width);
             }
     }
 }

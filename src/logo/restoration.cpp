@@ -19,11 +19,10 @@ std::vector<std::unique_ptr<frame_stage>> restoration_stages(
     // A logo translucent everywhere hides nothing in any frame (its strength is at most 1):
     // the fills would change no pixel, yet the temporal one measures the motion of every
     // frame, most of the restoration's time.
-    const float low = undo_limit - feather_width;
     bool hides = false;
     for (int k = 0; k < plan->planes && !hides; ++k)
         hides = std::any_of(plan->plane[k].alpha.begin(), plan->plane[k].alpha.end(),
-                            [low](float a) { return a > low; });
+                            [](float a) { return a > fill_from; });
     if (!hides) return stages;
     stages.push_back(std::make_unique<temporal_stage>(plan, ahead));
     stages.push_back(std::make_unique<spatial_stage>(plan));

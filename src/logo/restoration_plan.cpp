@@ -118,13 +118,12 @@ plane_restoration plan_plane(const plane_geometry& g, int margin_x, int margin_y
     // Sources: the model says picture, and the pixel is not the rim of what may be filled
     // (the opacity at which the fill's share starts, in some frame at full strength).
     const int rim = std::max(1, rim_width >> std::max(g.sx, g.sy));
-    const float low = undo_limit - feather_width;
     p.source.assign(n, 0);
     for (size_t i = 0; i < n; ++i)
         p.source[i] = p.alpha[i] < picture_alpha;
     for (int v = 0; v < p.h; ++v)
         for (int u = 0; u < p.w; ++u) {
-            if (p.alpha[size_t(v) * p.w + u] <= low) continue;
+            if (p.alpha[size_t(v) * p.w + u] <= fill_from) continue;
             for (int dv = -rim; dv <= rim; ++dv)
                 for (int du = -rim; du <= rim; ++du) {
                     const int x = u + du, y = v + dv;
@@ -155,7 +154,6 @@ graphic_test plan_graphic(const plane_restoration& p, int g) {
     t.bh = std::min(p.h, y1 + r + 1) - t.by;
     const std::vector<float> ma = box_mean(alpha, p.w, p.h, high_pass_radius),
                              mc = box_mean(alpha_colour, p.w, p.h, high_pass_radius);
-    const float low = undo_limit - feather_width;
     for (int v = t.by; v < t.by + t.bh; ++v)
         for (int u = t.bx; u < t.bx + t.bw; ++u) {
             const size_t i = size_t(v) * p.w + u;
@@ -171,7 +169,7 @@ graphic_test plan_graphic(const plane_restoration& p, int g) {
             bool flat = u > 0 && v > 0 && u + 1 < p.w && v + 1 < p.h;
             for (const size_t j : {i - 1, i + 1, i - size_t(p.w), i + size_t(p.w)})
                 flat = flat && std::fabs(alpha[j] - alpha[i]) <= 0.05f;
-            if (flat && alpha[i] >= 0.25f && alpha[i] <= low) {
+            if (flat && alpha[i] >= 0.25f && alpha[i] <= fill_from) {
                 t.undone.push_back(int(i));
                 t.ring_alpha += alpha[i];
                 t.ring_colour += alpha_colour[i] / alpha[i];

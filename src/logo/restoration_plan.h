@@ -17,6 +17,8 @@ constexpr float undo_limit = 0.85f;
 // Between undo_limit - feather_width and undo_limit a pixel is a mix of both, its share of
 // the fill growing with its opacity: no seam where the two meet.
 constexpr float feather_width = 0.15f;
+// The opacity from which a pixel takes a share of the fill.
+constexpr float fill_from = undo_limit - feather_width;
 // Fills read only pixels whose model opacity is below this (the model says picture there)
 // and that are not the logo's rim: the pixels within rim_width (luma pixels) of its
 // filled shape, where coding spreads the logo's own colours.
