@@ -149,6 +149,11 @@ std::string write_entry(const std::string& dir, const library_entry& e) {
     return put_bytes(path_in(dir, e.name + stats_suffix), encode_statistics(e.stats));
 }
 
+void remove_entry(const std::string& dir, const std::string& name) {
+    unlink(path_in(dir, name + stats_suffix).c_str());
+    unlink(path_in(dir, name + ".png").c_str());
+}
+
 bool name_taken(const std::string& dir, const std::string& name) {
     return exists(path_in(dir, name + ".png")) || exists(path_in(dir, name + stats_suffix));
 }

@@ -53,6 +53,9 @@ std::vector<library_entry> read_library(const std::string& dir, int width, int h
 // renamed over its own. Returns "" or what went wrong (nothing half-written is left).
 std::string write_entry(const std::string& dir, const library_entry& e);
 
+// Removes entry `name` of `dir` (its statistics first: without them it is no entry).
+void remove_entry(const std::string& dir, const std::string& name);
+
 // Whether `name` names a file of a logo in `dir` (its picture or its statistics, readable
 // or not).
 bool name_taken(const std::string& dir, const std::string& name);

@@ -15,9 +15,19 @@
 
 namespace {
 
-// A known logo found in the recording: which, where its samples are, and what they add.
+// A graphic of a run's estimate that is not the run's own logo (one beside a known logo,
+// or beside the strongest new one) waits in DIR/.candidates until another recording shows
+// it too, and only then becomes a logo of the library: the still objects of one
+// programme's locked-off shot are graphics of its estimate and never come back, a tag or
+// a second logo of the channel does. At most this many wait; the oldest go first.
+constexpr int most_candidates = 8;
+const char candidates_dir[] = "/.candidates";
+
+// A known logo (or a candidate) found in the recording: which, where its samples are, and
+// what they add.
 struct found_logo {
     library_entry entry;
+    bool candidate = false;
     logo_lookup lookup;
     logo_statistics added; // this recording's samples (weight 0 when they cannot be added)
     frame_logo applied;    // the logo learnt with them
@@ -27,6 +37,7 @@ struct found_logo {
 struct new_logo {
     library_entry entry;
     bool learnable = false; // its statistics hold this recording's samples
+    bool candidate = false; // kept until found again, not yet a logo of the library
 };
 
 // The sampled region that holds box b (frame pixels) whole, or -1.
@@ -73,6 +84,19 @@ std::string free_name(const std::string& dir, const std::string& wanted,
     }
 }
 
+// Removes the oldest candidates of `dir` (by their statistics' time) beyond most_candidates.
+void prune_candidates(const std::string& dir) {
+    std::vector<std::pair<time_t, std::string>> by_age;
+    for (const std::string& name : library_names(dir)) {
+        struct stat info;
+        if (stat((dir + "/" + name + ".stats").c_str(), &info) == 0)
+            by_age.emplace_back(info.st_mtime, name);
+    }
+    std::sort(by_age.begin(), by_age.end());
+    for (size_t k = 0; k + most_candidates < by_age.size(); ++k)
+        remove_entry(dir, by_age[k].second);
+}
+
 } // namespace
 
 std::string use_library(const library_request& q, const picture_samples& s, frame_logo& logo,
@@ -85,16 +109,22 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
             shift_y = c.shift_y;
         }
     if (!planes) return "";
+    const std::string waiting = q.dir + candidates_dir;
     std::vector<library_entry> known;
+    size_t logos = 0; // known[logos...] are candidates
     {
         const library_lock lock(q.dir, false);
         if (!lock.error().empty()) return lock.error();
         known = read_library(q.dir, s.width, s.height, shift_x, shift_y, planes, out.notes);
+        logos = known.size();
+        for (library_entry& e : read_library(waiting, s.width, s.height, shift_x, shift_y, planes, out.notes))
+            known.push_back(std::move(e));
     }
 
     // The known logos the samples show, the one shown most first.
     std::vector<found_logo> shown;
-    for (library_entry& e : known) {
+    for (size_t i = 0; i < known.size(); ++i) {
+        library_entry& e = known[i];
         const int c = region_of(s, e.stats.r.x, e.stats.r.y, e.stats.r.w, e.stats.r.h);
         const int l = c >= 0 ? c : region_of(s, e.logo.box_x, e.logo.box_y, e.logo.box_w, e.logo.box_h);
         if (l < 0) {
@@ -110,6 +140,7 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         if (c < 0 || !add_recording(f.added, s.rects[size_t(c)], at.x, at.y, shown_weights(f.lookup)))
             out.notes.push_back("logo " + e.name + ": its statistics reach beyond the corner searched; not learnt from this recording");
         f.entry = std::move(e);
+        f.candidate = i >= logos;
         shown.push_back(std::move(f));
     }
     std::stable_sort(shown.begin(), shown.end(), [](const found_logo& a, const found_logo& b) {
@@ -127,7 +158,13 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
                 ++j;
             }
 
-    // The estimate's graphics where no known logo is: new logos.
+    // The estimate's graphics where no known logo is: new logos. The first that can be
+    // learnt is the run's own logo when no known one is found here or when the user names
+    // it; the others are candidates.
+    bool known_found = false;
+    for (const found_logo& f : shown)
+        known_found = known_found || !f.candidate;
+    bool own_taken = known_found && q.name.empty();
     std::vector<new_logo> fresh;
     for (size_t k = 0; found && k < logo.graphics.size(); ++k) {
         const graphic_box& b = logo.graphics[k];
@@ -149,22 +186,34 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         if (!n.learnable)
             out.notes.push_back("a new logo at " + std::to_string(b.x) + "," + std::to_string(b.y) +
                                 " is too near the edge of its corner to be learnt: not added");
+        n.candidate = n.learnable && own_taken;
+        own_taken = own_taken || n.learnable;
         fresh.push_back(std::move(n));
     }
 
     std::vector<std::string> taken;
+    // A new logo's name: the user's for the run's own logo, else generated; free in the
+    // library and (but for a candidate's own) among the candidates.
+    auto name_new = [&](const std::string& wanted, bool promoted = false) {
+        for (int k = 1;; ++k) {
+            const std::string name = free_name(q.dir, k == 1 ? wanted : wanted + "-" + std::to_string(k), taken);
+            if (promoted || !name_taken(waiting, name)) {
+                taken.push_back(name);
+                return name;
+            }
+        }
+    };
     if (q.dry_run) {
         // What would be learnt, in memory: the library stays as it is.
         for (found_logo& f : shown) {
             logo_statistics merged = f.entry.stats;
             add_statistics(merged, f.added);
             if (!relearn(merged, f.entry.logo, q.black, f.applied)) f.applied = f.entry.logo;
+            if (f.candidate) f.entry.name = name_new(f.entry.name, true);
         }
         for (new_logo& n : fresh)
-            if (n.learnable) {
-                n.entry.name = free_name(q.dir, q.name.empty() || !taken.empty() ? generated_name(n.entry.logo) : q.name, taken);
-                taken.push_back(n.entry.name);
-            }
+            if (n.learnable)
+                n.entry.name = name_new(n.candidate || q.name.empty() ? generated_name(n.entry.logo) : q.name);
         if (!shown.empty() || !taken.empty())
             out.notes.push_back("dry run: the library " + q.dir + " is left as it is");
     } else {
@@ -174,38 +223,54 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         if (!lock.error().empty()) return lock.error();
         for (found_logo& f : shown) {
             // What another run may have added meanwhile, and this recording.
+            const std::string from = f.candidate ? waiting : q.dir;
             library_entry now;
-            const std::string error = read_entry(q.dir, f.entry.name, shift_x, shift_y, now);
+            const std::string error = read_entry(from, f.entry.name, shift_x, shift_y, now);
             if (!error.empty() || now.logo.width == 0) {
                 out.notes.push_back((error.empty() ? f.entry.name + " changed its layout" : error) +
                                     ": logo " + f.entry.name + " applied as it was read, not learnt");
                 f.applied = f.entry.logo;
+                f.candidate = false; // (not printed as new: another run may have added it)
                 continue;
             }
-            if (f.added.weight > 0 && add_statistics(now.stats, f.added)) {
-                if (relearn(now.stats, now.logo, q.black, f.applied)) now.logo = f.applied;
-                else f.applied = now.logo;
+            f.applied = now.logo;
+            if (f.added.weight > 0 && add_statistics(now.stats, f.added) &&
+                relearn(now.stats, now.logo, q.black, f.applied))
+                now.logo = f.applied;
+            if (f.candidate || f.added.weight > 0) {
+                // A candidate shown again becomes a logo of the library.
+                if (f.candidate) now.name = name_new(now.name, true);
                 const std::string failed = write_entry(q.dir, now);
                 if (!failed.empty()) return failed;
-            } else {
-                f.applied = now.logo;
+                if (f.candidate) remove_entry(waiting, f.entry.name);
+                f.entry.name = now.name;
             }
             f.entry.stats = now.stats;
         }
+        bool waits = false;
         for (new_logo& n : fresh) {
             if (!n.learnable) continue;
-            n.entry.name = free_name(q.dir, q.name.empty() || !taken.empty() ? generated_name(n.entry.logo) : q.name, taken);
-            taken.push_back(n.entry.name);
-            const std::string failed = write_entry(q.dir, n.entry);
+            n.entry.name = name_new(n.candidate || q.name.empty() ? generated_name(n.entry.logo) : q.name);
+            if (n.candidate && !waits && mkdir(waiting.c_str(), 0777) != 0 && errno != EEXIST)
+                return "cannot make " + waiting + ": " + strerror(errno);
+            waits = waits || n.candidate;
+            const std::string failed = write_entry(n.candidate ? waiting : q.dir, n.entry);
             if (!failed.empty()) return failed;
         }
+        if (waits) prune_candidates(waiting);
     }
+    for (const new_logo& n : fresh)
+        if (n.candidate)
+            out.notes.push_back("a graphic at " + std::to_string(n.entry.logo.graphics.front().x) + "," +
+                                std::to_string(n.entry.logo.graphics.front().y) + (q.dry_run ? " would wait" : " waits") +
+                                " as candidate " + n.entry.name +
+                                ": it becomes a logo of the library when another recording shows it");
 
     // What the run applies: the known logos found, then the new ones.
     std::vector<const frame_logo*> applied;
     for (const found_logo& f : shown) {
         applied.push_back(&f.applied);
-        out.lines.push_back("logo: " + f.entry.name);
+        out.lines.push_back("logo: " + f.entry.name + (f.candidate ? " (new)" : ""));
         char line[160];
         snprintf(line, sizeof line, "logo %s: shown in %d of %zu samples; learnt from %d recordings",
                  f.entry.name.c_str(), f.lookup.shown, f.lookup.presence.size(),
@@ -214,7 +279,7 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
     }
     for (const new_logo& n : fresh) {
         applied.push_back(&n.entry.logo);
-        if (!n.entry.name.empty()) out.lines.push_back("logo: " + n.entry.name + " (new)");
+        if (!n.entry.name.empty() && !n.candidate) out.lines.push_back("logo: " + n.entry.name + " (new)");
     }
     found = !applied.empty();
     if (found) logo = combined_logo(applied);

@@ -23,8 +23,9 @@ struct library_outcome {
 
 // With the samples `s` the model read and its estimate (`logo`, `found`): the library's logos
 // shown in the samples replace the estimate's graphics at their place, each learns from the
-// samples that show it; the estimate's other graphics are added as new logos (the strongest
-// named q.name when given). `logo` and `found` become what the run applies. Returns "" or
+// samples that show it; of the estimate's other graphics the run's own logo (the strongest,
+// when no known logo is found or q.name names it) is added, the rest wait as candidates
+// until another recording shows them. `logo` and `found` become what the run applies. Returns "" or
 // why the library could not be changed (the run then stops: a user asked for it).
 std::string use_library(const library_request& q, const picture_samples& s, frame_logo& logo,
                         bool& found, library_outcome& out);
