@@ -203,29 +203,32 @@ TEST(LogoModelEstimate, SizesFollowThePicture) {
     EXPECT_LT(c.stray, 0.06); // measured 0.051: noise in the ring the coarse search grew
 }
 
-// The logo, and a tag on the left for the first half of the samples.
+// The logo, and beside it, closer than the letters are tall and stronger, a tag for the
+// first two thirds of the samples.
 logo_pixel logo_and_tag(int x, int y, int k) {
     logo_pixel p = half_logo(x, y, k);
-    if (k < 48 && x >= 20 && x < 60 && y >= 20 && y < 40) p = logo_pixel{0.8f, 200, 100, 200};
+    if (k < 64 && x >= 70 && x < 114 && y >= 12 && y < 48) p = logo_pixel{0.8f, 200, 100, 200};
     return p;
 }
 
-TEST(LogoModelEstimate, ATagShownHalfTheTimeIsAGraphicOfItsOwn) {
+TEST(LogoModelEstimate, ATagShownPartOfTheTimeIsAGraphicOfItsOwn) {
     const corner_samples s = make_samples(RW, RH, 96, logo_and_tag);
     const logo_model m = estimate_logo(s, 1, 16, 0.5);
     ASSERT_TRUE(m.found);
     ASSERT_EQ(m.graphics.size(), 2u);
-    // The logo is the stronger; the tag has its own box and pixels.
+    // The logo comes first, the tag has its own box and pixels.
     EXPECT_NEAR(m.box_x, 120, 2);
+    EXPECT_NEAR(m.box_w, 88, 4);
     const graphic_box& tag = m.graphics[1];
-    EXPECT_NEAR(tag.x, 20, 2);
-    EXPECT_NEAR(tag.y, 20, 2);
-    EXPECT_NEAR(tag.w, 40, 4);
-    EXPECT_NEAR(tag.h, 20, 4);
-    EXPECT_EQ(m.graphic[size_t(30) * m.width + 40], 2);
+    EXPECT_NEAR(tag.x, 70, 2);
+    EXPECT_NEAR(tag.y, 12, 2);
+    EXPECT_NEAR(tag.w, 44, 4);
+    EXPECT_NEAR(tag.h, 36, 4);
+    EXPECT_GT(tag.strength, m.strength);
+    EXPECT_EQ(m.graphic[size_t(30) * m.width + 90], 2);
     EXPECT_EQ(m.graphic[size_t(16) * m.width + 121], 1);
-    // Estimated from the samples that show it: its own opacity, not half of it.
-    EXPECT_NEAR(m.alpha[size_t(30) * m.width + 40], 0.8, 0.08);
+    // Estimated from the samples that show it: its own opacity, not two thirds of it.
+    EXPECT_NEAR(m.alpha[size_t(30) * m.width + 90], 0.8, 0.08);
 }
 
 TEST(FindLogo, GraphicsAreTheCloseGroupsOfPartsStrongestFirst) {
@@ -261,6 +264,48 @@ TEST(FindLogo, GraphicsAreTheCloseGroupsOfPartsStrongestFirst) {
     EXPECT_TRUE(m.found);
     find_logo(m, 2.0);
     EXPECT_FALSE(m.found);
+}
+
+TEST(FindLogo, TheEstimatesGraphicsShownMuchLessStayApartAndComeLater) {
+    // Graphics of an estimate, each with its label and the share of the samples that showed
+    // it. A stronger one shown 0.66 of the time stays apart from the steady one it touches
+    // and comes after every one shown 0.74 of it or more (a logo gone for the ad breaks);
+    // two steady ones touching are one (the estimate cut a logo in two), and so is an
+    // unlabelled part beside them.
+    logo_model m;
+    m.width = 300;
+    m.height = 60;
+    m.alpha.assign(size_t(m.width) * m.height, 0.0f);
+    m.graphic.assign(m.alpha.size(), 0);
+    auto fill = [&](int x0, int y0, int w, int h, float a, uint8_t label) {
+        for (int y = y0; y < y0 + h; ++y)
+            for (int x = x0; x < x0 + w; ++x) {
+                m.alpha[size_t(y) * m.width + x] = a;
+                m.graphic[size_t(y) * m.width + x] = label;
+            }
+    };
+    fill(10, 10, 20, 20, 0.3f, 1);  // steady, weak: 120
+    fill(34, 10, 40, 20, 0.5f, 3);  // 4 px beside it, shown 0.66: 400
+    fill(110, 10, 20, 20, 0.6f, 2); // shown 0.74: 240
+    fill(200, 10, 10, 10, 0.5f, 4); // steady: 50
+    fill(214, 10, 10, 10, 0.5f, 5); // steady: 50 more
+    fill(228, 10, 10, 10, 0.5f, 0); // unlabelled: 50 more
+    m.graphics.resize(5);
+    const float shown[5] = {1.0f, 0.74f, 0.66f, 1.0f, 0.95f};
+    for (int k = 0; k < 5; ++k)
+        m.graphics[size_t(k)].shown = shown[k];
+    find_logo(m, 1.0);
+    ASSERT_EQ(m.graphics.size(), 4u);
+    EXPECT_EQ(m.box_x, 110);
+    EXPECT_EQ(m.box_w, 20);
+    EXPECT_EQ(m.graphics[1].x, 200);
+    EXPECT_EQ(m.graphics[1].w, 38);
+    EXPECT_FLOAT_EQ(m.graphics[1].shown, 1.0f);
+    EXPECT_EQ(m.graphics[2].x, 10);
+    EXPECT_EQ(m.graphics[2].w, 20);
+    EXPECT_EQ(m.graphics[3].x, 34);
+    EXPECT_FLOAT_EQ(m.graphics[3].shown, 0.66f);
+    EXPECT_EQ(m.graphic[size_t(15) * m.width + 50], 4);
 }
 
 TEST(PoissonField, RebuildsAFieldFromItsGradients) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 
 #include "logo/edge_cue.h"
@@ -21,9 +22,17 @@ struct part_box {
     int x0, y0, x1, y1;
 };
 
+// A graphic shown in at least this share of the samples that the most shown one is shown
+// in is the programme's steady logo (a station logo missing for an ad break keeps 0.8 of
+// its samples); less, an occasional one (a tag for half the programme). Two graphics of
+// the estimate shown as often, by this share, may be one.
+constexpr float steady_share = 0.7f;
+
 // Groups of boxes that lie close: a gap (along x or y, the larger) below 0.6 of the taller
-// box's height joins them. Returns each box's group, groups numbered from 0.
-std::vector<int> group_boxes(const std::vector<part_box>& b) {
+// box's height joins them, when `together` allows. Returns each box's group, groups
+// numbered from 0.
+std::vector<int> group_boxes(const std::vector<part_box>& b,
+                             const std::function<bool(size_t, size_t)>& together) {
     std::vector<int> up(b.size());
     std::iota(up.begin(), up.end(), 0);
     auto root = [&](int i) {
@@ -36,7 +45,8 @@ std::vector<int> group_boxes(const std::vector<part_box>& b) {
             const int gap_x = std::max(b[i].x0, b[j].x0) - std::min(b[i].x1, b[j].x1) - 1;
             const int gap_y = std::max(b[i].y0, b[j].y0) - std::min(b[i].y1, b[j].y1) - 1;
             const int tall = std::max(b[i].y1 - b[i].y0, b[j].y1 - b[j].y0) + 1;
-            if (10 * std::max({gap_x, gap_y, 0}) <= 6 * tall) up[size_t(root(int(i)))] = root(int(j));
+            if (10 * std::max({gap_x, gap_y, 0}) <= 6 * tall && together(i, j))
+                up[size_t(root(int(i)))] = root(int(j));
         }
     std::vector<int> group(b.size()), number(b.size(), -1);
     int groups = 0;
@@ -46,6 +56,17 @@ std::vector<int> group_boxes(const std::vector<part_box>& b) {
         group[i] = number[size_t(r)];
     }
     return group;
+}
+
+// Two parts are of one graphic only when they show in the same stretches of the recording:
+// a tag beside the logo for the first half is another graphic, however close. Letters of
+// one logo may miss a block or two where the picture hides them (a white letter over a
+// bright scene); a tag shown half the time differs in half the blocks.
+bool same_presence(const logo_part& a, const logo_part& b) {
+    int differ = 0;
+    for (size_t k = 0; k < a.shown_in.size() && k < b.shown_in.size(); ++k)
+        differ += a.shown_in[k] != b.shown_in[k];
+    return 4 * differ <= int(a.shown_in.size());
 }
 
 } // namespace
@@ -137,11 +158,13 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
             boxes.push_back({p.x0, p.y0, p.x1, p.y1});
             kept.push_back(&p);
         }
-    const std::vector<int> group = group_boxes(boxes);
+    const std::vector<int> group =
+        group_boxes(boxes, [&](size_t i, size_t j) { return same_presence(*kept[i], *kept[j]); });
     const int groups = group.empty() ? 0 : *std::max_element(group.begin(), group.end()) + 1;
 
     m.alpha.assign(g.size(), 0.0f);
     m.colour.assign(g.size(), 0.0f);
+    m.graphic.assign(g.size(), 0);
     if (colour) {
         m.alpha_c.assign(s.cb.width * size_t(s.cb.height), 0.0f);
         m.colour_cb.assign(m.alpha_c.size(), 128.0f);
@@ -169,6 +192,8 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
                 ++taken;
             else
                 take[size_t(i)] = 0;
+        m.graphics.push_back(graphic_box{});
+        m.graphics.back().shown = float(taken) / float(n);
         if (taken < 8) take = weights;
         // Its rectangle in the samples as they are, on whole chroma samples.
         plane_rect r;
@@ -202,6 +227,7 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
                 if (!support[i]) continue;
                 m.alpha[j] = matte.alpha[i];
                 m.colour[j] = matte.colour[i];
+                m.graphic[j] = uint8_t(std::min(k + 1, 255));
             }
         if (!colour) continue;
         const grid cg{matte.rc.w, matte.rc.h};
@@ -236,6 +262,13 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
 
 void find_logo(logo_model& m, double scale) {
     const grid g{m.width, m.height};
+    // The estimate's graphics, when given: their pixels' labels and the share of the
+    // samples that showed each.
+    const bool hinted = m.graphic.size() == g.size();
+    const std::vector<uint8_t> hint = hinted ? m.graphic : std::vector<uint8_t>{};
+    std::vector<float> hint_shown;
+    for (const graphic_box& b : m.graphics)
+        hint_shown.push_back(b.shown);
     flags on(g.size());
     for (size_t i = 0; i < g.size(); ++i)
         on[i] = m.alpha[i] > 0.04f;
@@ -243,9 +276,13 @@ void find_logo(logo_model& m, double scale) {
     const std::vector<int> label = label_parts(on, g, sizes);
     std::vector<double> sum(sizes.size(), 0.0);
     std::vector<part_box> box(sizes.size(), part_box{g.w, g.h, -1, -1});
+    // Each part's graphic in the estimate: the label most of its opacity has (0: none).
+    std::vector<std::vector<double>> votes(sizes.size(),
+                                           std::vector<double>(hint_shown.size() + 1, 0.0));
     for (int y = 0; y < g.h; ++y)
         for (int x = 0; x < g.w; ++x) {
             const size_t i = g.at(x, y), id = size_t(label[i]);
+            if (hinted && hint[i] <= hint_shown.size()) votes[id][hint[i]] += m.alpha[i];
             sum[id] += m.alpha[i];
             box[id] = {std::min(box[id].x0, x), std::min(box[id].y0, y), std::max(box[id].x1, x),
                        std::max(box[id].y1, y)};
@@ -253,15 +290,32 @@ void find_logo(logo_model& m, double scale) {
     const double s = std::max(scale, 1.0);
     const int least_part = int(std::lround(30 * s * s));
     std::vector<part_box> kept;
-    std::vector<int> kept_id(sizes.size(), -1);
+    std::vector<int> kept_id(sizes.size(), -1), kept_hint;
     for (size_t id = 1; id < sizes.size(); ++id)
         if (sizes[id] >= least_part && sum[id] >= 0.08 * sizes[id]) {
             kept_id[id] = int(kept.size());
             kept.push_back(box[id]);
+            kept_hint.push_back(
+                int(std::max_element(votes[id].begin(), votes[id].end()) - votes[id].begin()));
         }
-    const std::vector<int> group = group_boxes(kept);
+    // Parts of two of the estimate's graphics join when close and shown about as often: the
+    // estimate cuts a logo half over a letterbox bar in two (its parts are the edge cue's,
+    // smaller than the opacity's), but a tag shown for half the programme stays apart.
+    const std::vector<int> group = group_boxes(kept, [&](size_t i, size_t j) {
+        if (!kept_hint[i] || !kept_hint[j] || kept_hint[i] == kept_hint[j]) return true;
+        const float a = hint_shown[size_t(kept_hint[i] - 1)],
+                    b = hint_shown[size_t(kept_hint[j] - 1)];
+        return std::min(a, b) >= steady_share * std::max(a, b);
+    });
     const int groups = group.empty() ? 0 : *std::max_element(group.begin(), group.end()) + 1;
     std::vector<graphic_box> graphics(static_cast<size_t>(groups));
+    std::vector<float> shown(graphics.size(), 0.0f); // the most of its labelled parts
+    for (size_t j = 0; j < kept.size(); ++j)
+        if (kept_hint[j])
+            shown[size_t(group[j])] =
+                std::max(shown[size_t(group[j])], hint_shown[size_t(kept_hint[j] - 1)]);
+    for (size_t k = 0; k < graphics.size(); ++k)
+        if (shown[k] > 0) graphics[k].shown = shown[k];
     std::vector<part_box> extent(static_cast<size_t>(groups), part_box{g.w, g.h, -1, -1});
     for (size_t id = 1; id < sizes.size(); ++id) {
         if (kept_id[id] < 0) continue;
@@ -276,11 +330,19 @@ void find_logo(logo_model& m, double scale) {
         graphics[k].w = extent[k].x1 - extent[k].x0 + 1;
         graphics[k].h = extent[k].y1 - extent[k].y0 + 1;
     }
-    // The strongest first; pixels of dropped parts lose their opacity.
+    // The strongest first, of those shown for most of the time the most shown one is: a
+    // tag shown for half the programme comes after the station's logo, however strong.
+    // Pixels of dropped parts lose their opacity.
+    float most_shown = 0;
+    for (const graphic_box& b : graphics)
+        most_shown = std::max(most_shown, b.shown);
+    auto steady = [&](size_t k) { return graphics[k].shown >= steady_share * most_shown; };
     std::vector<size_t> order(graphics.size());
     std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return graphics[a].strength > graphics[b].strength; });
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        if (steady(a) != steady(b)) return steady(a);
+        return graphics[a].strength > graphics[b].strength;
+    });
     std::vector<int> rank(graphics.size());
     m.graphics.clear();
     for (size_t r = 0; r < order.size(); ++r) {

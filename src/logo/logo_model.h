@@ -50,7 +50,11 @@ int strongest_corner(const logo_model models[4]);
 // The graphics of a model's opacities: parts of opacity above 0.04 (of 30 pixels or more at
 // 720 rows, following `scale`'s square, 0.08 on average), grouped when close (a gap below
 // most of the taller part's height: the letters of one logo); sets graphic, graphics, found,
-// the box and the strength. Opacities of the parts too small or faint are set to 0.
+// the box and the strength. Opacities of the parts too small or faint are set to 0. When
+// `graphic` already labels every pixel (the estimate's graphics, `graphics` giving the share
+// of samples that showed each), parts of labels shown much less often than the other stay
+// apart, and graphics shown much less than the most shown one come after it whatever their
+// strength.
 void find_logo(logo_model& m, double scale);
 
 // A model placed in the frame: the model of one corner region at its frame position, or a

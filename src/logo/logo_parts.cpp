@@ -125,13 +125,15 @@ std::vector<logo_part> find_parts(const search_view& v, const sample_blocks& b, 
         p.presence = presence_of(v, grown);
         int blocks = 0;
         std::vector<float> here;
+        p.shown_in.assign(size_t(b.count()), 0);
         for (int k = 0; k < b.count(); ++k) {
             here.assign(p.presence.begin() + b.first[size_t(k)],
                         p.presence.begin() + b.first[size_t(k) + 1]);
             if (here.empty()) continue;
             ++blocks;
             std::nth_element(here.begin(), here.begin() + long(here.size() / 2), here.end());
-            if (here[here.size() / 2] > presence_score) ++p.shown_blocks;
+            p.shown_in[size_t(k)] = here[here.size() / 2] > presence_score;
+            p.shown_blocks += p.shown_in[size_t(k)];
         }
         if (p.shown_blocks < 2 || 3 * p.shown_blocks < blocks) continue;
         // Its pixels are those whose spread, over the samples that show it, dips below the

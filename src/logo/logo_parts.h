@@ -39,6 +39,7 @@ struct logo_part {
     std::vector<size_t> core, pixels;
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     std::vector<float> presence;
+    std::vector<uint8_t> shown_in; // per block: 1 when the part shows there
     int shown_blocks = 0;
     bool graphic = false;
 };
