@@ -1,8 +1,8 @@
 // delogo-apply with a logo library end to end, on recordings made by scripts/make-recording
 // (320x180, real footage or its stand-ins): a channel's logo learnt from three programmes
 // (each with its locked-off shot), then found in a fourth and in a programme whose logo
-// gives way to a special-event one halfway; another channel, a damaged file and two runs
-// at once on one library.
+// gives way to a special-event one halfway; a tag beside it in two programmes; another
+// channel, a damaged file and two runs at once on one library.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,6 +30,7 @@ const recording recordings[] = {
     {"other", "p4", "--seed 4 --seconds 12 --text 'XY 7'"},
     {"switch", "p4", "--seed 4 --seconds 12 --switch EVENT"},
     {"tag", "p4", "--seed 4 --seconds 12 --tag"},
+    {"tag2", "p1", "--seed 1 --seconds 8 --tag"},
 };
 
 // One run of delogo-apply on the library `lib` (all rows share it, in order).
@@ -72,7 +73,9 @@ const library_row rows[] = {
     // still shot's objects in one programme's estimate never come back).
     {"a tag beside it, once", "tag", "", "logo: TV24", "waits as candidate ne-[0-9a-f]{8}",
      "EVENT.png EVENT.stats TV24.png TV24.stats"},
-    {"the tag again", "tag", "", "logo: TV24\\|logo: ne-[0-9a-f]{8} \\(new\\)",
+    {"the same recording again", "tag", "", "logo: TV24", "waits as candidate ne-[0-9a-f]{8}:",
+     "EVENT.png EVENT.stats TV24.png TV24.stats"},
+    {"the tag in another programme", "tag2", "", "logo: TV24\\|logo: ne-[0-9a-f]{8} \\(new\\)",
      "logo ne-[0-9a-f]{8}: shown in [0-9]+ of [0-9]+ samples; learnt from 2 recordings",
      "EVENT.png EVENT.stats TV24.png TV24.stats ne-[0-9a-f]{8}.png ne-[0-9a-f]{8}.stats"},
     // A damaged file is named and its logo left out: estimated as a new one.

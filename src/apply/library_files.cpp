@@ -149,9 +149,21 @@ std::string write_entry(const std::string& dir, const library_entry& e) {
     return put_bytes(path_in(dir, e.name + stats_suffix), encode_statistics(e.stats));
 }
 
+std::string write_note(const std::string& dir, const std::string& file, const std::string& text) {
+    return put_bytes(path_in(dir, file), text);
+}
+
+std::string read_note(const std::string& dir, const std::string& file) {
+    std::ifstream in(path_in(dir, file), std::ios::binary);
+    std::ostringstream bytes;
+    if (in) bytes << in.rdbuf();
+    return bytes.str();
+}
+
 void remove_entry(const std::string& dir, const std::string& name) {
     unlink(path_in(dir, name + stats_suffix).c_str());
     unlink(path_in(dir, name + ".png").c_str());
+    unlink(path_in(dir, name + ".from").c_str());
 }
 
 bool name_taken(const std::string& dir, const std::string& name) {

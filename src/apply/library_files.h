@@ -53,7 +53,13 @@ std::vector<library_entry> read_library(const std::string& dir, int width, int h
 // renamed over its own. Returns "" or what went wrong (nothing half-written is left).
 std::string write_entry(const std::string& dir, const library_entry& e);
 
-// Removes entry `name` of `dir` (its statistics first: without them it is no entry).
+// A small note beside the entries, `file` in `dir`: written under a temporary name renamed
+// over its own (returns "" or what went wrong); read whole ("" when missing).
+std::string write_note(const std::string& dir, const std::string& file, const std::string& text);
+std::string read_note(const std::string& dir, const std::string& file);
+
+// Removes entry `name` of `dir` (its statistics first: without them it is no entry) and its
+// note NAME.from.
 void remove_entry(const std::string& dir, const std::string& name);
 
 // Whether `name` names a file of a logo in `dir` (its picture or its statistics, readable

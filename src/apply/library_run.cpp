@@ -84,6 +84,18 @@ std::string free_name(const std::string& dir, const std::string& wanted,
     }
 }
 
+// The recording's fingerprint: a CRC-32 of its samples' luma, the same in every run on one
+// file (the sampling is). A candidate is found "again" only in another recording: a run
+// repeated on the recording that added it shows it every time.
+std::string fingerprint_of(const picture_samples& s) {
+    uLong h = crc32(0L, Z_NULL, 0);
+    for (const corner_samples& c : s.rects)
+        if (!c.luma.values.empty()) h = crc32_z(h, c.luma.values.data(), c.luma.values.size());
+    char text[16];
+    snprintf(text, sizeof text, "%08lx\n", h & 0xFFFFFFFFUL);
+    return text;
+}
+
 // Removes the oldest candidates of `dir` (by their statistics' time) beyond most_candidates.
 void prune_candidates(const std::string& dir) {
     std::vector<std::pair<time_t, std::string>> by_age;
@@ -110,6 +122,7 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         }
     if (!planes) return "";
     const std::string waiting = q.dir + candidates_dir;
+    const std::string fingerprint = fingerprint_of(s);
     std::vector<library_entry> known;
     size_t logos = 0; // known[logos...] are candidates
     {
@@ -118,7 +131,7 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         known = read_library(q.dir, s.width, s.height, shift_x, shift_y, planes, out.notes);
         logos = known.size();
         for (library_entry& e : read_library(waiting, s.width, s.height, shift_x, shift_y, planes, out.notes))
-            known.push_back(std::move(e));
+            if (read_note(waiting, e.name + ".from") != fingerprint) known.push_back(std::move(e));
     }
 
     // The known logos the samples show, the one shown most first.
@@ -193,11 +206,12 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
 
     std::vector<std::string> taken;
     // A new logo's name: the user's for the run's own logo, else generated; free in the
-    // library and (but for a candidate's own) among the candidates.
+    // library and among the candidates, but for a candidate's own name and for one this
+    // recording added (a run repeated replaces what it left).
     auto name_new = [&](const std::string& wanted, bool promoted = false) {
         for (int k = 1;; ++k) {
             const std::string name = free_name(q.dir, k == 1 ? wanted : wanted + "-" + std::to_string(k), taken);
-            if (promoted || !name_taken(waiting, name)) {
+            if (promoted || !name_taken(waiting, name) || read_note(waiting, name + ".from") == fingerprint) {
                 taken.push_back(name);
                 return name;
             }
@@ -254,7 +268,8 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
             if (n.candidate && !waits && mkdir(waiting.c_str(), 0777) != 0 && errno != EEXIST)
                 return "cannot make " + waiting + ": " + strerror(errno);
             waits = waits || n.candidate;
-            const std::string failed = write_entry(n.candidate ? waiting : q.dir, n.entry);
+            std::string failed = write_entry(n.candidate ? waiting : q.dir, n.entry);
+            if (failed.empty() && n.candidate) failed = write_note(waiting, n.entry.name + ".from", fingerprint);
             if (!failed.empty()) return failed;
         }
         if (waits) prune_candidates(waiting);
