@@ -318,3 +318,20 @@ TEST(SpatialFill, StillShotFilledAlike) {
     }
     EXPECT_LT(fill, 0.5 * around);
 }
+
+// A stroke hidden inside a translucent emblem is filled from the emblem around it (undone),
+// not from the picture beyond the emblem: an emblem at 0.6 over a bright patch of the
+// picture, a near-opaque stroke across its middle.
+TEST(SpatialFill, StrokeInsideAnEmblemFromTheEmblem) {
+    auto emblem = [](int x, int y) { return x >= 40 && x < 120 && y >= 20 && y < 76; };
+    auto stroke = [](int x, int y) { return x >= 78 && x < 83 && y >= 30 && y < 66; };
+    const frame_logo logo = logo_of([&](int x, int y) { return stroke(x, y) ? 0.95 : emblem(x, y) ? 0.6 : 0.0; });
+    const restoration r = plan_restoration(logo, whole, 1, 8, false);
+    grey truth(size_t(W) * H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            truth[size_t(y) * W + x] = emblem(x, y) ? 200 : 60;
+    grey frame = blend(truth, logo, [](int, int) { return 1.0; });
+    restore_frame(r, std::array<plane_data, 3>{plane_data{frame.data(), W}, {}, {}}.data());
+    EXPECT_LT(error(frame, truth, stroke), 3.0);
+}

@@ -115,12 +115,23 @@ plane_restoration plan_plane(const plane_geometry& g, int margin_x, int margin_y
             }
             if (!p.graphic[i]) p.graphic[i] = 1;
         }
-    // Sources: the model says picture, and the pixel is not the rim of what may be filled
-    // (the opacity at which the fill's share starts, in some frame at full strength).
+    // Sources: the model says picture, or the inside of a translucent part (only undone,
+    // its opacity flat around it: the undone picture there is as sure as the model, and a
+    // stroke hidden inside an emblem is filled from the emblem around it, not from the
+    // picture beyond it); and the pixel is not the rim of what may be filled (the opacity
+    // at which the fill's share starts, in some frame at full strength).
     const int rim = std::max(1, rim_width >> std::max(g.sx, g.sy));
     p.source.assign(n, 0);
-    for (size_t i = 0; i < n; ++i)
-        p.source[i] = p.alpha[i] < picture_alpha;
+    for (int v = 0; v < p.h; ++v)
+        for (int u = 0; u < p.w; ++u) {
+            const size_t i = size_t(v) * p.w + u;
+            const float a = p.alpha[i];
+            bool flat = a <= fill_from && u > 0 && v > 0 && u + 1 < p.w && v + 1 < p.h;
+            for (int dv = -1; dv <= 1 && flat; ++dv)
+                for (int du = -1; du <= 1; ++du)
+                    flat = flat && std::fabs(p.alpha[i + size_t(dv * p.w + du)] - a) <= flat_alpha;
+            p.source[i] = a < picture_alpha || flat;
+        }
     for (int v = 0; v < p.h; ++v)
         for (int u = 0; u < p.w; ++u) {
             if (p.alpha[size_t(v) * p.w + u] <= fill_from) continue;
@@ -168,7 +179,7 @@ graphic_test plan_graphic(const plane_restoration& p, int g) {
             // sure, and an opaque logo's estimated edge is no translucent part.
             bool flat = u > 0 && v > 0 && u + 1 < p.w && v + 1 < p.h;
             for (const size_t j : {i - 1, i + 1, i - size_t(p.w), i + size_t(p.w)})
-                flat = flat && std::fabs(alpha[j] - alpha[i]) <= 0.05f;
+                flat = flat && std::fabs(alpha[j] - alpha[i]) <= flat_alpha;
             if (flat && alpha[i] >= 0.25f && alpha[i] <= fill_from) {
                 t.undone.push_back(int(i));
                 t.ring_alpha += alpha[i];

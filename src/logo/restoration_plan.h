@@ -20,9 +20,14 @@ constexpr float feather_width = 0.15f;
 // The opacity from which a pixel takes a share of the fill.
 constexpr float fill_from = undo_limit - feather_width;
 // Fills read only pixels whose model opacity is below this (the model says picture there)
-// and that are not the logo's rim: the pixels within rim_width (luma pixels) of its
-// filled shape, where coding spreads the logo's own colours.
+// or that lie flat inside a translucent part (below), and that are not the logo's rim: the
+// pixels within rim_width (luma pixels) of its filled shape, where coding spreads the
+// logo's own colours.
 constexpr float picture_alpha = 0.2f;
+// Flat inside a translucent part: opacity at most fill_from, within this of its eight
+// neighbours' (a soft rim falls off more slowly; an edge, a stroke's side, faster). The
+// presence tests' translucent pixels are flat by the same measure.
+constexpr float flat_alpha = 0.05f;
 constexpr int rim_width = 2;
 // The work area reaches this share of the frame's height beyond the logo on every side:
 // the picture the motion around the logo is measured on, and the fills' sources.
