@@ -1,10 +1,12 @@
 // A logo library's directory: per known logo NAME.png (its model as --save-logo writes it:
 // frame-sized RGBA, the colour in RGB, the opacity in alpha) beside NAME.stats (its
-// statistics, logo_statistics.h), and the lock file .lock. Each file is written under a
-// temporary name and renamed over its own, so a reader never sees half a file; a run that
-// changes the library holds the lock (flock, exclusive) from reading what it changes to
-// the last rename, and readers hold it shared, so two runs at once never lose each other's
-// work nor read a logo's picture of one state and its statistics of another.
+// statistics, logo_statistics.h), the candidates in .candidates (the same files, and
+// NAME.from: the fingerprint of the recording that added one), and the lock file .lock.
+// Each file is written under a temporary name and renamed over its own, so a reader never
+// sees half a file; a run that changes the library holds the lock (flock, exclusive) from
+// reading the library to the last rename, and readers hold it shared, so two runs at once
+// never lose each other's work nor read a logo's picture of one state and its statistics
+// of another.
 #pragma once
 
 #include <string>

@@ -125,14 +125,19 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
     const std::string fingerprint = fingerprint_of(s);
     std::vector<library_entry> known;
     size_t logos = 0; // known[logos...] are candidates
-    {
-        const library_lock lock(q.dir, false);
-        if (!lock.error().empty()) return lock.error();
-        known = read_library(q.dir, s.width, s.height, shift_x, shift_y, planes, out.notes);
-        logos = known.size();
-        for (library_entry& e : read_library(waiting, s.width, s.height, shift_x, shift_y, planes, out.notes))
-            if (read_note(waiting, e.name + ".from") != fingerprint) known.push_back(std::move(e));
-    }
+    // A run that changes the library holds it, exclusively, from reading it to its last
+    // write: of two runs at once on recordings of a channel it does not know, the second
+    // then finds the logo the first added instead of adding it again under another name.
+    // (The lookup and the learning take a few per cent of the model's analysis.) A dry run
+    // only reads, sharing the lock.
+    if (!q.dry_run && mkdir(q.dir.c_str(), 0777) != 0 && errno != EEXIST)
+        return "cannot make the logo library " + q.dir + ": " + strerror(errno);
+    const library_lock lock(q.dir, !q.dry_run);
+    if (!lock.error().empty()) return lock.error();
+    known = read_library(q.dir, s.width, s.height, shift_x, shift_y, planes, out.notes);
+    logos = known.size();
+    for (library_entry& e : read_library(waiting, s.width, s.height, shift_x, shift_y, planes, out.notes))
+        if (read_note(waiting, e.name + ".from") != fingerprint) known.push_back(std::move(e));
 
     // The known logos the samples show, the one shown most first.
     std::vector<found_logo> shown;
@@ -231,12 +236,8 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
         if (!shown.empty() || !taken.empty())
             out.notes.push_back("dry run: the library " + q.dir + " is left as it is");
     } else {
-        if (mkdir(q.dir.c_str(), 0777) != 0 && errno != EEXIST)
-            return "cannot make the logo library " + q.dir + ": " + strerror(errno);
-        const library_lock lock(q.dir, true);
-        if (!lock.error().empty()) return lock.error();
         for (found_logo& f : shown) {
-            // What another run may have added meanwhile, and this recording.
+            // The logo as it is on disk (it was read under this lock), and this recording.
             const std::string from = f.candidate ? waiting : q.dir;
             library_entry now;
             const std::string error = read_entry(from, f.entry.name, shift_x, shift_y, now);
