@@ -237,30 +237,18 @@ std::string use_library(const library_request& q, const picture_samples& s, fram
             out.notes.push_back("dry run: the library " + q.dir + " is left as it is");
     } else {
         for (found_logo& f : shown) {
-            // The logo as it is on disk (it was read under this lock), and this recording.
-            const std::string from = f.candidate ? waiting : q.dir;
-            library_entry now;
-            const std::string error = read_entry(from, f.entry.name, shift_x, shift_y, now);
-            if (!error.empty() || now.logo.width == 0) {
-                out.notes.push_back((error.empty() ? f.entry.name + " changed its layout" : error) +
-                                    ": logo " + f.entry.name + " applied as it was read, not learnt");
-                f.applied = f.entry.logo;
-                f.candidate = false; // (not printed as new: another run may have added it)
-                continue;
-            }
+            // Nothing changed it since it was read: this run holds the lock.
+            library_entry& now = f.entry;
+            const std::string was = now.name;
             f.applied = now.logo;
-            if (f.added.weight > 0 && add_statistics(now.stats, f.added) &&
-                relearn(now.stats, now.logo, q.black, f.applied))
-                now.logo = f.applied;
-            if (f.candidate || f.added.weight > 0) {
-                // A candidate shown again becomes a logo of the library.
-                if (f.candidate) now.name = name_new(now.name, true);
-                const std::string failed = write_entry(q.dir, now);
-                if (!failed.empty()) return failed;
-                if (f.candidate) remove_entry(waiting, f.entry.name);
-                f.entry.name = now.name;
-            }
-            f.entry.stats = now.stats;
+            const bool learnt = f.added.weight > 0 && add_statistics(now.stats, f.added);
+            if (learnt && relearn(now.stats, now.logo, q.black, f.applied)) now.logo = f.applied;
+            if (!learnt && !f.candidate) continue;
+            // A candidate shown again becomes a logo of the library.
+            if (f.candidate) now.name = name_new(now.name, true);
+            const std::string failed = write_entry(q.dir, now);
+            if (!failed.empty()) return failed;
+            if (f.candidate) remove_entry(waiting, was);
         }
         bool waits = false;
         for (new_logo& n : fresh) {
