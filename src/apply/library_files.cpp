@@ -53,27 +53,8 @@ std::string put_bytes(const std::string& path, const std::string& bytes) {
     return "";
 }
 
-} // namespace
-
-library_lock::library_lock(const std::string& dir, bool exclusive) {
-    const std::string path = path_in(dir, ".lock");
-    fd_ = open(path.c_str(), (exclusive ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0666);
-    if (fd_ < 0 && !exclusive && errno == ENOENT) return; // nobody has written yet
-    if (fd_ < 0) {
-        error_ = "cannot open " + path + ": " + strerror(errno);
-        return;
-    }
-    while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0)
-        if (errno != EINTR) {
-            error_ = "cannot lock " + path + ": " + strerror(errno);
-            return;
-        }
-}
-
-library_lock::~library_lock() {
-    if (fd_ >= 0) close(fd_); // (the lock goes with the descriptor)
-}
-
+// Reads entry `name` of `dir` for frames whose chroma is subsampled by the shifts. Returns ""
+// or what is wrong, naming the file (damaged, of a newer version, missing its picture).
 std::string read_entry(const std::string& dir, const std::string& name, int shift_x, int shift_y,
                        library_entry& out) {
     const std::string stats_path = path_in(dir, name + stats_suffix);
@@ -100,6 +81,27 @@ std::string read_entry(const std::string& dir, const std::string& name, int shif
     e.logo.corner = cx + (e.logo.box_y + e.logo.box_h / 2 < e.logo.height / 2 ? 0 : 2);
     out = std::move(e);
     return "";
+}
+
+} // namespace
+
+library_lock::library_lock(const std::string& dir, bool exclusive) {
+    const std::string path = path_in(dir, ".lock");
+    fd_ = open(path.c_str(), (exclusive ? O_RDWR | O_CREAT : O_RDONLY) | O_CLOEXEC, 0666);
+    if (fd_ < 0 && !exclusive && errno == ENOENT) return; // nobody has written yet
+    if (fd_ < 0) {
+        error_ = "cannot open " + path + ": " + strerror(errno);
+        return;
+    }
+    while (flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0)
+        if (errno != EINTR) {
+            error_ = "cannot lock " + path + ": " + strerror(errno);
+            return;
+        }
+}
+
+library_lock::~library_lock() {
+    if (fd_ >= 0) close(fd_); // (the lock goes with the descriptor)
 }
 
 std::vector<std::string> library_names(const std::string& dir) {

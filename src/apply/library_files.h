@@ -36,11 +36,6 @@ class library_lock {
     std::string error_;
 };
 
-// Reads entry `name` of `dir` for frames whose chroma is subsampled by the shifts. Returns ""
-// or what is wrong, naming the file (damaged, of a newer version, missing its picture).
-std::string read_entry(const std::string& dir, const std::string& name, int shift_x, int shift_y,
-                       library_entry& out);
-
 // The names of the logos in `dir` (every NAME.stats), sorted.
 std::vector<std::string> library_names(const std::string& dir);
 
