@@ -20,6 +20,7 @@ void undo_blend(const restoration& r, work_frame& f) {
                 if (a <= undo_limit)
                     v[i] = std::clamp((v[i] - a * p.colour[i]) / (1.0f - a), 0.0f, r.top);
                 if (a > fill_from) wp.hidden[i] = std::min(1.0f, (a - fill_from) / feather_width);
+                else if (!p.edge.empty() && p.edge[i]) wp.hidden[i] = std::min(s, 1.0f);
             }
     }
 }

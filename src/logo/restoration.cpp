@@ -16,14 +16,20 @@ std::vector<std::unique_ptr<frame_stage>> restoration_stages(
     const int ahead = std::clamp(max_delay - strength->after(), 0, default_reach);
     stages.push_back(std::move(strength));
     stages.push_back(std::make_unique<undo_stage>(plan));
-    // A logo translucent everywhere hides nothing in any frame (its strength is at most 1):
-    // the fills would change no pixel, yet the temporal one measures the motion of every
-    // frame, most of the restoration's time.
+    // A logo translucent everywhere hides nothing in any frame (its strength is at most 1)
+    // but its edges' share: the temporal fill would add little there, yet it measures the
+    // motion of every frame, most of the restoration's time.
     bool hides = false;
     for (int k = 0; k < plan->planes && !hides; ++k)
         hides = std::any_of(plan->plane[k].alpha.begin(), plan->plane[k].alpha.end(),
                             [](float a) { return a > fill_from; });
-    if (!hides) return stages;
+    if (!hides) {
+        bool edges = false;
+        for (int k = 0; k < plan->planes; ++k)
+            edges = edges || !plan->plane[k].edge.empty();
+        if (edges) stages.push_back(std::make_unique<spatial_stage>(plan));
+        return stages;
+    }
     stages.push_back(std::make_unique<temporal_stage>(plan, ahead));
     stages.push_back(std::make_unique<spatial_stage>(plan));
     return stages;

@@ -141,6 +141,21 @@ plane_restoration plan_plane(const plane_geometry& g, int margin_x, int margin_y
                     if (x >= 0 && y >= 0 && x < p.w && y < p.h) p.source[size_t(y) * p.w + x] = 0;
                 }
         }
+    // The logo's edges: where its opacity steps, the undo is least sure (the model's edge
+    // a fraction of a pixel off, coding ringing times 1 / (1 - opacity)).
+    p.edge.assign(n, 0);
+    bool any_edge = false;
+    for (int v = 1; v + 1 < p.h; ++v)
+        for (int u = 1; u + 1 < p.w; ++u) {
+            const size_t i = size_t(v) * p.w + u;
+            const float a = p.alpha[i];
+            if (a < edge_least || a > fill_from) continue;
+            float step = 0;
+            for (const size_t j : {i - 1, i + 1, i - size_t(p.w), i + size_t(p.w)})
+                step = std::max(step, std::fabs(p.alpha[j] - a));
+            if (step >= edge_step) p.edge[i] = 1, any_edge = true;
+        }
+    if (!any_edge) p.edge.clear();
     return p;
 }
 

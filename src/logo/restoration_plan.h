@@ -29,6 +29,16 @@ constexpr float picture_alpha = 0.2f;
 // presence tests' translucent pixels are flat by the same measure.
 constexpr float flat_alpha = 0.05f;
 constexpr int rim_width = 2;
+// The logo's edges: undone pixels of opacity edge_least or more whose opacity differs from
+// a neighbour's by edge_step or more. There the undo is least sure (the model's edge a
+// fraction of a pixel off, the coding's ringing, both times 1 / (1 - opacity)), and the
+// fill takes a share of them as far as the picture around is smooth (spatial_fill.h).
+constexpr float edge_least = 0.1f;
+constexpr float edge_step = 0.2f;
+// The undo's error at a logo's edge, 8-bit levels before the 1 / (1 - opacity): an edge
+// pixel is filled in full where the picture around it is flat, not at all where it varies
+// by more than this times 1 / (1 - opacity) times the square root of 2.
+constexpr float edge_noise = 6.0f;
 // The work area reaches this share of the frame's height beyond the logo on every side:
 // the picture the motion around the logo is measured on, and the fills' sources.
 constexpr float default_margin = 0.05f;
@@ -43,6 +53,7 @@ struct plane_restoration {
     std::vector<float> alpha, colour;  // the model's opacity (0 off the logo) and colour
     std::vector<uint8_t> graphic;      // 0 off the logo, else 1 + the graphic's number
     std::vector<uint8_t> source;       // 1 where a fill may read (picture, kept, no rim)
+    std::vector<uint8_t> edge;         // 1 at the logo's edges (empty: none)
     // The logo's bounding box in the work area: nothing outside it is ever hidden.
     int lx = 0, ly = 0, lw = 0, lh = 0;
 };

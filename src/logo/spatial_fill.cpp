@@ -102,6 +102,36 @@ void solve_membrane(std::vector<float>& v, int w, int h, const std::vector<uint8
         v[size_t(i)] = levels[0].v[size_t(i)];
 }
 
+namespace {
+
+// How much of the fill an edge pixel at (u, t) of a layer takes, 0..1: the fill's error
+// against the undo's. The fill errs as much as the picture around varies: the spread of
+// the pixels within two of it that the fill reads or that are undone (those carry the
+// picture's detail under the logo too: a sharp edge of the picture lying under the logo's
+// own is seen there, not in the flat picture beside it). The undo errs by edge_noise
+// levels times 1 / (1 - opacity). Over a flat sky the edge is filled; over detail,
+// undone and left alone: unlike a Wiener share (undo^2 / (undo^2 + spread)), the share
+// falls to none, so that an exact blend over detail comes back exactly.
+float edge_trust(const std::vector<float>& v, const std::vector<uint8_t>& role, int w, int h,
+                 int u, int t, float alpha) {
+    double sum = 0, squares = 0;
+    int n = 0;
+    for (int y = std::max(0, t - 2); y <= std::min(h - 1, t + 2); ++y)
+        for (int x = std::max(0, u - 2); x <= std::min(w - 1, u + 2); ++x) {
+            const size_t i = size_t(y) * w + x;
+            if (role[i] == 2) continue;
+            sum += v[i];
+            squares += double(v[i]) * v[i];
+            ++n;
+        }
+    if (n < 3) return 0.0f;
+    const double spread = std::max(0.0, squares / n - (sum / n) * (sum / n));
+    const double undo = edge_noise / (1.0 - alpha);
+    return float(std::max(0.0, 1.0 - spread / (2.0 * undo * undo)));
+}
+
+} // namespace
+
 std::vector<uint8_t> bar_rows(const restoration& r, const work_plane& luma) {
     const plane_restoration& p = r.plane[0];
     std::vector<uint8_t> bars(size_t(std::max(0, p.h)), 0);
@@ -186,8 +216,10 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
                 for (int t = 0; t < rows; ++t)
                     for (int u = 0; u < p.w; ++u) {
                         const size_t i = size_t(t) * p.w + u, j = size_t(t * fields + field) * p.w + u;
-                        const float s = wp.hidden[j];
+                        float s = wp.hidden[j];
                         if (zone[i] != z || s <= 0) continue;
+                        if (!p.edge.empty() && p.edge[j] && p.alpha[j] <= fill_from)
+                            s *= edge_trust(v, role, p.w, rows, u, t, p.alpha[j]);
                         wp.v[j] = (1.0f - s) * wp.v[j] + s * solved[i];
                     }
             }
