@@ -19,19 +19,15 @@ std::vector<std::unique_ptr<frame_stage>> restoration_stages(
     // A logo translucent everywhere hides nothing in any frame (its strength is at most 1)
     // but its edges' share: the temporal fill would add little there, yet it measures the
     // motion of every frame, most of the restoration's time.
-    bool hides = false;
-    for (int k = 0; k < plan->planes && !hides; ++k)
-        hides = std::any_of(plan->plane[k].alpha.begin(), plan->plane[k].alpha.end(),
-                            [](float a) { return a > fill_from; });
-    if (!hides) {
-        bool edges = false;
-        for (int k = 0; k < plan->planes; ++k)
-            edges = edges || !plan->plane[k].edge.empty();
-        if (edges) stages.push_back(std::make_unique<spatial_stage>(plan));
-        return stages;
+    bool hides = false, edges = false;
+    for (int k = 0; k < plan->planes; ++k) {
+        const plane_restoration& p = plan->plane[k];
+        hides = hides ||
+                std::any_of(p.alpha.begin(), p.alpha.end(), [](float a) { return a > fill_from; });
+        edges = edges || !p.edge.empty();
     }
-    stages.push_back(std::make_unique<temporal_stage>(plan, ahead));
-    stages.push_back(std::make_unique<spatial_stage>(plan));
+    if (hides) stages.push_back(std::make_unique<temporal_stage>(plan, ahead));
+    if (hides || edges) stages.push_back(std::make_unique<spatial_stage>(plan));
     return stages;
 }
 

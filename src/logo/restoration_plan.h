@@ -32,7 +32,7 @@ constexpr int rim_width = 2;
 // The logo's edges: undone pixels of opacity edge_least or more whose opacity differs from
 // a neighbour's by edge_step or more. There the undo is least sure (the model's edge a
 // fraction of a pixel off, the coding's ringing, both times 1 / (1 - opacity)), and the
-// fill takes a share of them as far as the picture around is smooth (spatial_fill.h).
+// fill takes a share of them as far as the picture around is smooth (spatial_fill.cpp, edge_trust).
 constexpr float edge_least = 0.1f;
 constexpr float edge_step = 0.2f;
 // The undo's error at a logo's edge, 8-bit levels before the 1 / (1 - opacity): an edge

@@ -218,7 +218,8 @@ void fill_spatially(const restoration& r, work_frame& f, const std::vector<uint8
                         const size_t i = size_t(t) * p.w + u, j = size_t(t * fields + field) * p.w + u;
                         float s = wp.hidden[j];
                         if (zone[i] != z || s <= 0) continue;
-                        if (!p.edge.empty() && p.edge[j] && p.alpha[j] <= fill_from)
+                        // (An edge is translucent: its share so far is the strength.)
+                        if (!p.edge.empty() && p.edge[j])
                             s *= edge_trust(v, role, p.w, rows, u, t, p.alpha[j]);
                         wp.v[j] = (1.0f - s) * wp.v[j] + s * solved[i];
                     }
