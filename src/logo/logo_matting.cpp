@@ -19,14 +19,21 @@ constexpr float opaque_b = 0.1f;         // 1 - opacity below it: a clearly opaq
 // Neighbours whose opacity differs more than this are of another stroke (a drop shadow
 // beside its letter): their colour is not the pixel's.
 constexpr float same_stroke = 0.12f;
+// A neighbour's colour reading counts towards a pixel's median only within this many levels
+// times b / opacity of the pixel's own: the readings' noise grows as b / opacity (the mean
+// picture's own noise divided out), their difference where two colours meet does not. So a
+// faint pixel's noisy reading is smoothed, while a pixel where a white letter's soft edge
+// meets its black shadow keeps its grey instead of taking one side's colour (which undoes
+// into a dark or bright speckle: b / opacity times the colour's error).
+constexpr float reading_noise = 5.0f;
 // Around a graphic's core, opacities within this many spreads of the estimate's noise are
 // noise.
 constexpr float significant = 3.0f;
 constexpr float same_contrast = 0.1f;
 
 // The colour of each pixel of `support`: (mean - b * the mean filled in from around) /
-// opacity, then the median of the pixels of the same stroke within r, a pixel's own reading
-// where it is clearly opaque.
+// opacity, then the median of the readings near its own of the pixels of the same stroke
+// within r, a pixel's own reading where it is clearly opaque.
 field colour_of(const field& mean, const field& b, const flags& support, const flags& picture,
                 grid g, int r) {
     const field fill = membrane_fill(mean, support, g, picture);
@@ -47,10 +54,13 @@ field colour_of(const field& mean, const field& b, const flags& support, const f
             const size_t i = g.at(x, y);
             if (!valid[i]) continue;
             window.clear();
+            const float near = reading_noise * b[i] / (1.0f - b[i]);
             for (int vv = std::max(0, y - r); vv <= std::min(g.h - 1, y + r); ++vv)
                 for (int u = std::max(0, x - r); u <= std::min(g.w - 1, x + r); ++u) {
                     const size_t j = g.at(u, vv);
-                    if (valid[j] && std::fabs(b[j] - b[i]) <= same_stroke) window.push_back(reading[j]);
+                    if (valid[j] && std::fabs(b[j] - b[i]) <= same_stroke &&
+                        std::fabs(reading[j] - reading[i]) <= near)
+                        window.push_back(reading[j]);
                 }
             std::nth_element(window.begin(), window.begin() + long(window.size() / 2), window.end());
             colour[i] = 1.0f - b[i] >= own_colour_alpha ? reading[i] : window[window.size() / 2];
