@@ -12,9 +12,15 @@
 // `r`, chroma-sized over `rc` (r on the chroma grid). Colours on the 8-bit scale.
 struct graphic_matte {
     plane_rect r, rc;
+    flags support; // r-sized: the graphic's pixels (the support given, a soft rim grown on it)
     field alpha, colour;
     field alpha_c, colour_cb, colour_cr;
 };
+
+// How far beyond the support given (pixels, 4-neighbour steps) matte_graphic looks for a
+// soft rim of the graphic, at `scale` (the picture's size in 720-row units): the rectangle
+// needs that margin around the support.
+int soft_rim_band(double scale);
 
 // The matte over rectangle `r` (luma pixels, on whole chroma samples) of the region's
 // samples, each with its weight (0: left out), the graphic where `support` is set

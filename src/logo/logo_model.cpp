@@ -171,7 +171,7 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
         m.colour_cr.assign(m.alpha_c.size(), 128.0f);
     }
     const int ax = colour ? (1 << s.shift_x) - 1 : 0, ay = colour ? (1 << s.shift_y) - 1 : 0;
-    const int margin = factor * sizes_for(scale / factor).grow + 2;
+    const int margin = factor * sizes_for(scale / factor).grow + 2 + soft_rim_band(scale);
     for (int k = 0; k < groups; ++k) {
         std::vector<size_t> pixels;
         int x0 = v.g.w, y0 = v.g.h, x1 = -1, y1 = -1;
@@ -224,7 +224,7 @@ logo_model estimate_logo(const corner_samples& s, int corner, int black, double 
         for (int y = 0; y < r.h; ++y)
             for (int x = 0; x < r.w; ++x) {
                 const size_t i = rg.at(x, y), j = g.at(r.x + x, r.y + y);
-                if (!support[i]) continue;
+                if (!matte.support[i]) continue;
                 m.alpha[j] = matte.alpha[i];
                 m.colour[j] = matte.colour[i];
                 m.graphic[j] = uint8_t(std::min(k + 1, 255));
