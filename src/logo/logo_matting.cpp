@@ -130,22 +130,17 @@ flags soft_rim(const field& spread, const flags& support, const flags& picture, 
         }
     if (below.empty()) return support;
     const float least = significant * noise_below_zero(std::move(below));
-    flags out = support;
-    std::vector<size_t> todo;
+    // What stands out, kept where it joins the support (its connected parts that hold some).
+    flags out(g.size());
     for (size_t i = 0; i < g.size(); ++i)
-        if (support[i]) todo.push_back(i);
-    while (!todo.empty()) {
-        const size_t i = todo.back();
-        todo.pop_back();
-        const int x = int(i % size_t(g.w)), y = int(i / size_t(g.w));
-        const size_t next[4] = {x > 0 ? i - 1 : i, x + 1 < g.w ? i + 1 : i,
-                                y > 0 ? i - size_t(g.w) : i, y + 1 < g.h ? i + size_t(g.w) : i};
-        for (size_t j : next)
-            if (!out[j] && wide[j] && alpha[j] > least) {
-                out[j] = 1;
-                todo.push_back(j);
-            }
-    }
+        out[i] = support[i] || (wide[i] && alpha[i] > least);
+    std::vector<int> sizes;
+    const std::vector<int> label = label_parts(out, g, sizes);
+    flags joined(sizes.size(), 0);
+    for (size_t i = 0; i < g.size(); ++i)
+        if (support[i]) joined[size_t(label[i])] = 1;
+    for (size_t i = 0; i < g.size(); ++i)
+        out[i] = out[i] && joined[size_t(label[i])];
     return out;
 }
 
